@@ -1,0 +1,18 @@
+// decode_request / decode_edit_request: the strict one-pass JSON decoder of
+// request texts. A failure is a plain Error whose message ends with
+// " at line {line} column {column}".
+#pragma once
+
+#include <string_view>
+
+#include "error/error.h"
+#include "protocol/request.h"
+
+namespace tuvel {
+
+/// Decodes one batch line (its line feed included) into a Request.
+Result<Request> decode_request(std::string_view text);
+/// Decodes the whole standard input of `apply` into an EditRequest.
+Result<EditRequest> decode_edit_request(std::string_view text);
+
+}  // namespace tuvel

@@ -1,0 +1,62 @@
+// The request records of tuvel-edit, as decoded from JSON or built from the
+// command line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tuvel {
+
+/// Largest request text accepted, in bytes.
+inline constexpr std::size_t MAX_REQUEST_BYTES = 2 * 1024 * 1024;
+
+/// ReadSpec: one file of a read; `end` is exclusive.
+struct ReadSpec {
+  std::string path;
+  std::uint64_t start = 1;
+  std::optional<std::uint64_t> end;
+};
+
+/// ReadRequest: the files of a read (1 to 32 are accepted when executed).
+struct ReadRequest {
+  std::vector<ReadSpec> files;
+};
+
+/// Edit: one line-range or exact-text replacement.
+struct Edit {
+  /// Replace lines start..end (1-based, end exclusive) with `text`.
+  struct Lines {
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    std::string text;
+  };
+  /// Replace each of exactly `count` occurrences of `old_text` by `new_text`.
+  struct Replace {
+    std::string old_text;
+    std::string new_text;
+    std::uint64_t count = 0;
+  };
+  std::variant<Lines, Replace> kind;
+};
+
+/// EditRequest: edits against the revision the caller read.
+struct EditRequest {
+  std::string path;
+  std::string revision;
+  std::vector<Edit> edits;
+};
+
+/// The operations, in the order they are listed in messages.
+enum class Op : std::uint8_t { Read, Preview, Apply };
+
+/// Request: one operation with its body (ReadRequest for Read, else EditRequest).
+struct Request {
+  Op op = Op::Read;
+  std::variant<ReadRequest, EditRequest> body;
+};
+
+}  // namespace tuvel

@@ -1,0 +1,19 @@
+// publish: the atomic, durable replacement of a source file by a staging file
+// in the same directory.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "error/error.h"
+#include "source/source.h"
+
+namespace tuvel {
+
+/// Replaces the file of `source` (opened for edit) with `new_bytes` after
+/// confirming it still holds `old_bytes`. Gives the directory-flush warning.
+Result<std::optional<std::string>> publish(Source& source, std::string_view old_bytes,
+                                           std::string_view new_bytes);
+
+}  // namespace tuvel

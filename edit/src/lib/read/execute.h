@@ -1,0 +1,21 @@
+// execute: runs one request against one repository and gives the "data"
+// value of its response.
+#pragma once
+
+#include <string>
+
+#include "error/error.h"
+#include "protocol/json.h"
+#include "protocol/request.h"
+
+namespace tuvel {
+
+inline constexpr std::size_t MAX_READ_FILES = 32;
+inline constexpr std::uint64_t DEFAULT_READ_LINES = 200;
+inline constexpr std::size_t READ_OUTPUT_BUDGET = 65536;
+inline constexpr std::size_t READ_FILE_RESERVE = 1024;
+inline constexpr std::size_t READ_OUTPUT_LIMIT = 65536 - 128;
+
+Result<Json> execute(const std::string& repo_path, Request request);
+
+}  // namespace tuvel

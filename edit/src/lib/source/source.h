@@ -1,0 +1,62 @@
+// Confined access to source files: the repository handle, the path policy,
+// the confined walk, identity checks against concurrent change, snapshots and
+// revisions.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error/error.h"
+#include "source/fd.h"
+
+namespace tuvel {
+
+inline constexpr std::size_t MAX_PATH_BYTES = 4096;
+inline constexpr std::size_t MAX_SOURCE_BYTES = 16 * 1024 * 1024;
+
+/// Repo: the open repository of one request.
+struct Repo {
+  std::string root;  ///< canonical absolute path, links resolved
+  Fd dir;            ///< read-only, close-on-exec handle of `root`
+};
+
+/// Source: one confined, open source file. For edit it holds the writer lock
+/// on `file`, released before the handles close.
+class Source {
+ public:
+  Source() = default;
+  Source(Source&&) noexcept = default;
+  Source& operator=(Source&&) noexcept;
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
+  ~Source();
+
+  std::string root;
+  std::vector<std::string> parent;  ///< components of the path before `name`
+  std::string name;
+  struct stat status {};
+  Fd root_dir;
+  Fd parent_dir;
+  Fd file;
+  bool for_edit = false;
+
+ private:
+  void unlock();
+};
+
+/// open_repo: canonicalises and opens the repository directory.
+Result<Repo> open_repo(const std::string& path);
+/// open_source: policy, confined walk, open, edit checks and writer lock.
+Result<Source> open_source(const Repo& repo, std::string_view path, bool for_edit);
+/// check_identity: repository, containing directory and file still the ones opened.
+Status check_identity(const Source& source);
+/// read_snapshot: the whole content (<= 16 MiB, no NUL, UTF-8) from the current offset.
+Result<std::string> read_snapshot(Source& source);
+/// revision: BLAKE3 digest of `bytes` as 64 lowercase hex digits.
+std::string revision(std::string_view bytes);
+
+}  // namespace tuvel

@@ -1,0 +1,169 @@
+#include "support/testing.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <algorithm>
+
+extern char** environ;
+
+namespace tuvel::testing {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/tuvel-test-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Make everything writable again so removal cannot fail on 0444 dirs.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
+  }
+  fs::remove_all(path_, ec);
+}
+
+void TempDir::write(const std::string& rel, const std::string& content, mode_t mode) const {
+  const fs::path p = fs::path(path_) / rel;
+  fs::create_directories(p.parent_path());
+  write_file(p.string(), content, mode);
+}
+
+std::string TempDir::read(const std::string& rel) const { return read_file(path_ + "/" + rel); }
+
+std::vector<std::string> TempDir::list(const std::string& rel) const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(fs::path(path_) / rel)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& content, mode_t mode) {
+  ::unlink(path.c_str());
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot write " + path);
+  std::size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n <= 0) throw std::runtime_error("write failed " + path);
+    done += static_cast<std::size_t>(n);
+  }
+  ::fchmod(fd, mode);
+  ::close(fd);
+}
+
+std::string edit_binary() { return TUVEL_EDIT_BIN; }
+
+Run run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
+    throw std::runtime_error("pipe failed");
+  std::vector<std::string> env_store;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    std::string key = entry.substr(0, entry.find('='));
+    if (options.env.count(key)) continue;
+    if (std::find(options.unset_env.begin(), options.unset_env.end(), key) != options.unset_env.end()) continue;
+    env_store.push_back(entry);
+  }
+  for (const auto& [k, v] : options.env) env_store.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& e : env_store) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argv_store{options.argv0.empty() ? program : options.argv0};
+  argv_store.insert(argv_store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
+    if (options.close_stdin) {
+      close(0);
+    } else {
+      dup2(in_pipe[0], 0);
+    }
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    signal(SIGPIPE, SIG_DFL);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  Run result;
+  std::size_t written = 0;
+  int in_fd = in_pipe[1];
+  if (options.close_stdin || options.input.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  }
+  int out_fd = out_pipe[0], err_fd = err_pipe[0];
+  // The child may stop reading early; never let its exit kill us.
+  signal(SIGPIPE, SIG_IGN);
+  while (out_fd >= 0 || err_fd >= 0 || in_fd >= 0) {
+    pollfd fds[3];
+    int n = 0;
+    if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
+    if (out_fd >= 0) fds[n++] = {out_fd, POLLIN, 0};
+    if (err_fd >= 0) fds[n++] = {err_fd, POLLIN, 0};
+    if (poll(fds, static_cast<nfds_t>(n), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < n; ++i) {
+      if (!fds[i].revents) continue;
+      if (fds[i].fd == in_fd) {
+        ssize_t w = write(in_fd, options.input.data() + written, std::min<std::size_t>(options.input.size() - written, 65536));
+        if (w > 0) written += static_cast<std::size_t>(w);
+        if (w < 0 || written == options.input.size()) {
+          close(in_fd);
+          in_fd = -1;
+        }
+      } else {
+        char buf[65536];
+        ssize_t r = read(fds[i].fd, buf, sizeof buf);
+        if (r > 0) {
+          (fds[i].fd == out_fd ? result.out : result.err).append(buf, static_cast<std::size_t>(r));
+        } else {
+          close(fds[i].fd);
+          (fds[i].fd == out_fd ? out_fd : err_fd) = -1;
+        }
+      }
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+Run run_edit(const std::vector<std::string>& args, const RunOptions& options) {
+  return run(edit_binary(), args, options);
+}
+
+}  // namespace tuvel::testing

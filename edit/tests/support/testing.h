@@ -1,0 +1,59 @@
+// Shared test fixtures: temporary repositories and running the real binary.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tuvel::testing {
+
+/// TempDir: a fresh directory under /tmp, removed with its contents when dropped.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  /// path() + "/" + rel
+  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+  /// Writes `content` at `rel`, creating parent directories.
+  void write(const std::string& rel, const std::string& content, mode_t mode = 0644) const;
+  std::string read(const std::string& rel) const;
+  /// Names in the directory `rel` (without . and ..), sorted.
+  std::vector<std::string> list(const std::string& rel = "") const;
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content, mode_t mode = 0644);
+
+/// What a finished child process left.
+struct Run {
+  int status = -1;  ///< exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+/// Options for run().
+struct RunOptions {
+  std::string input;                          ///< written to stdin, then closed
+  bool close_stdin = false;                   ///< start with descriptor 0 closed
+  std::map<std::string, std::string> env;     ///< added to / overriding the environment
+  std::vector<std::string> unset_env;         ///< removed from the environment
+  std::string cwd;
+  std::string argv0;                          ///< name to start the program under
+};
+
+/// Runs `program` with `args` and collects its output and status.
+Run run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
+/// Runs the built tuvel-edit.
+Run run_edit(const std::vector<std::string>& args, const RunOptions& options = {});
+/// Path of the built tuvel-edit.
+std::string edit_binary();
+
+}  // namespace tuvel::testing
