@@ -1,9 +1,39 @@
 #include "publish/publish.h"
 
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "publish/file_ops.h"
+#include "publish/staging.h"
+
 namespace tuvel {
 
-Result<std::optional<std::string>> publish(Source&, std::string_view, std::string_view) {
-  return Error::plain("not implemented");
+Result<std::optional<std::string>> publish(Source& source, std::string_view old_bytes,
+                                           std::string_view new_bytes) {
+  if (!source.for_edit) return Error::plain("publication requires a writer lock");
+  TUVEL_TRY(StagingFile staging, reserve_staging(source));
+  TUVEL_CHECK(confirm_ownership(staging, source));
+  TUVEL_CHECK(fill_staging(staging, source, new_bytes));
+  // The new content is on stable storage before its name can appear.
+  TUVEL_CHECK(full_sync(staging.handle()));
+
+  // Last look before the switch: same file, same status, same bytes.
+  TUVEL_CHECK(check_identity(source));
+  if (::lseek(source.file.get(), 0, SEEK_SET) < 0) return Error::os(errno);
+  {
+    TUVEL_TRY(std::string current, read_snapshot(source));
+    if (current != old_bytes) return Error::plain("source content changed during edit");
+  }
+
+  const int dir = source.parent_dir.get();
+  if (::renameat(dir, staging.name().c_str(), dir, source.name.c_str()) != 0) return Error::os(errno);
+
+  // The rename has happened; a refused directory flush only weakens durability.
+  std::optional<std::string> warning;
+  if (Status flushed = full_sync(dir); !flushed) warning = flushed.error().render();
+  return warning;
 }
 
 }  // namespace tuvel
