@@ -2,6 +2,7 @@
 // content, preview excerpts or publication, result object.
 #pragma once
 
+#include "engine/preview.h"
 #include "error/error.h"
 #include "protocol/json.h"
 #include "protocol/request.h"
@@ -9,10 +10,8 @@
 
 namespace tuvel {
 
-inline constexpr std::size_t PREVIEW_MAX_ENTRIES = 32;
-inline constexpr std::size_t PREVIEW_CHAR_BUDGET = 4096;
-inline constexpr std::size_t PREVIEW_MAX_CHARS = 256;
-
+/// run_edit: the result object of a preview (`preview` true) or an apply.
+/// An apply holds the writer lock from open to return.
 Result<Json> run_edit(const Repo& repo, const EditRequest& request, bool preview);
 
 }  // namespace tuvel
