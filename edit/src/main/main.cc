@@ -1,1 +1,47 @@
-int main() { return 0; }
+// Entry of tuvel-edit: prepare the standard descriptors, parse, dispatch.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <variant>
+
+#include "main/cli.h"
+#include "main/commands.h"
+#include "main/response.h"
+
+namespace {
+
+/// Descriptors 0-2 always exist, so a closed one cannot be reused by a file.
+void open_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  open_standard_descriptors();
+  // A reader that went away shows as EPIPE instead of killing the process.
+  ::signal(SIGPIPE, SIG_IGN);
+
+  std::vector<std::string> args(argv, argv + argc);
+  const tuvel::CliColor color{tuvel::use_color(::isatty(STDOUT_FILENO) == 1), tuvel::use_color(::isatty(STDERR_FILENO) == 1)};
+  auto parsed = tuvel::parse_cli(args, color);
+  if (auto* exit = std::get_if<tuvel::CliExit>(&parsed)) {
+    (void)tuvel::write_all(exit->to_stderr ? STDERR_FILENO : STDOUT_FILENO, exit->text);
+    return exit->status;
+  }
+  const auto& cli = std::get<tuvel::Cli>(parsed);
+  switch (cli.command) {
+    case tuvel::Command::Read: return tuvel::run_read(cli);
+    case tuvel::Command::Apply: return tuvel::run_apply(cli);
+    case tuvel::Command::Batch: return tuvel::run_batch(cli);
+  }
+  return tuvel::STATUS_FAILURE;
+}

@@ -1,0 +1,62 @@
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "main/commands.h"
+#include "main/response.h"
+#include "protocol/decode.h"
+
+namespace tuvel {
+namespace {
+
+constexpr std::size_t kInputBufferBytes = 8192;
+
+}  // namespace
+
+int run_batch(const Cli& cli) {
+  std::array<char, kInputBufferBytes> input;
+  std::size_t begin = 0;  // unread bytes are input[begin, end)
+  std::size_t end = 0;
+  for (;;) {
+    std::string line;
+    bool overflowed = false;
+    bool consumed = false;
+    bool complete = false;
+    while (!complete) {
+      if (begin == end) {
+        // One read call at a time, never retried: its failure ends the loop.
+        const ssize_t n = ::read(STDIN_FILENO, input.data(), input.size());
+        if (n < 0) return report_fatal(Error::os(errno));
+        if (n == 0) {
+          if (!consumed) return STATUS_SUCCESS;
+          break;  // the last line, without a line feed
+        }
+        begin = 0;
+        end = static_cast<std::size_t>(n);
+      }
+      const char* start = input.data() + begin;
+      const void* feed = std::memchr(start, '\n', end - begin);
+      const std::size_t chunk =
+          feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - start) + 1 : end - begin;
+      if (!overflowed) {
+        if (line.size() + chunk > MAX_REQUEST_BYTES) {
+          overflowed = true;
+          std::string().swap(line);
+        } else {
+          line.append(start, chunk);
+        }
+      }
+      begin += chunk;
+      consumed = true;
+      complete = feed != nullptr;
+    }
+    Result<Request> outcome = overflowed ? Result<Request>(Error::plain("request exceeds 2 MiB")) : decode_request(line);
+    std::string().swap(line);
+    const Json envelope = response(cli.repo, std::move(outcome));
+    if (Status written = write_response(STDOUT_FILENO, envelope); !written.ok()) return report_fatal(written.error());
+  }
+}
+
+}  // namespace tuvel

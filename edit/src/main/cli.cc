@@ -1,0 +1,339 @@
+#include "main/cli.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace tuvel {
+namespace {
+
+constexpr std::string_view kAbout = "Bounded source reads and revision-checked edits for agents";
+constexpr std::string_view kReadAbout = "Read up to 32 files as bounded JSON, including BLAKE3 revisions";
+constexpr std::string_view kApplyAbout = "Apply one JSON edit request from stdin, or validate and preview it";
+constexpr std::string_view kBatchAbout = "Serve JSON-lines read/preview/apply requests. Never caches source bytes";
+constexpr std::string_view kHelpAbout = "Print this message or the help of the given subcommand(s)";
+constexpr std::string_view kEndHelp = "Exclusive ending line; omitted reads at most 200 lines per file";
+
+enum class Level : std::uint8_t { Top, Read, Apply, Batch };
+
+/// Text styling, enabled only when colour is allowed on the target stream.
+struct Style {
+  bool on = false;
+  std::string error(std::string_view s) const { return on ? "\x1b[1m\x1b[31m" + std::string(s) + "\x1b[0m" : std::string(s); }
+  std::string header(std::string_view s) const { return on ? "\x1b[1m\x1b[4m" + std::string(s) + "\x1b[0m" : std::string(s); }
+  std::string literal(std::string_view s) const { return on ? "\x1b[1m" + std::string(s) + "\x1b[0m" : std::string(s); }
+  std::string invalid(std::string_view s) const { return on ? "\x1b[33m" + std::string(s) + "\x1b[0m" : std::string(s); }
+  std::string valid(std::string_view s) const { return on ? "\x1b[32m" + std::string(s) + "\x1b[0m" : std::string(s); }
+};
+
+std::string usage_tail(Level level) {
+  switch (level) {
+    case Level::Top: return " [OPTIONS] <COMMAND>";
+    case Level::Read: return " read [OPTIONS] <PATHS>...";
+    case Level::Apply: return " apply [OPTIONS]";
+    case Level::Batch: return " batch [OPTIONS]";
+  }
+  return {};
+}
+
+std::string usage_line(const std::string& bin, Level level, const Style& st) {
+  return st.header("Usage:") + " " + st.literal(bin) + usage_tail(level);
+}
+
+/// One row of an options or commands table, aligned like the others.
+std::string row(const Style& st, std::string_view left, std::size_t width, std::string_view help) {
+  std::string line = "  " + st.literal(left);
+  if (!help.empty()) line += std::string(width - left.size() + 2, ' ') + std::string(help);
+  return line + "\n";
+}
+
+std::string help_text(const std::string& bin, Level level, const Style& st) {
+  std::string t;
+  switch (level) {
+    case Level::Top: t += std::string(kAbout); break;
+    case Level::Read: t += std::string(kReadAbout); break;
+    case Level::Apply: t += std::string(kApplyAbout); break;
+    case Level::Batch: t += std::string(kBatchAbout); break;
+  }
+  t += "\n\n" + usage_line(bin, level, st) + "\n\n";
+  if (level == Level::Top) {
+    t += st.header("Commands:") + "\n";
+    t += row(st, "read", 5, kReadAbout);
+    t += row(st, "apply", 5, kApplyAbout);
+    t += row(st, "batch", 5, kBatchAbout);
+    t += row(st, "help", 5, kHelpAbout);
+    t += "\n" + st.header("Options:") + "\n";
+    t += row(st, "    --repo <REPO>", 17, "Repository directory [default: .]");
+    t += row(st, "-h, --help", 17, "Print help");
+    t += row(st, "-V, --version", 17, "Print version");
+    t += "\nEvery answer is one JSON line on stdout: {\"data\":...,\"ok\":true,\"version\":1}\n"
+         "or {\"error\":{\"code\":...,\"message\":...},\"ok\":false,\"version\":1}.\n"
+         "Exit status: 0 when \"ok\" is true, 2 otherwise (batch: 0 at end of input).\n";
+    return t;
+  }
+  if (level == Level::Read) {
+    t += st.header("Arguments:") + "\n";
+    t += row(st, "<PATHS>...", 10, "Files to read, relative to the repository (1 to 32)");
+    t += "\n" + st.header("Options:") + "\n";
+    t += row(st, "    --start <START>", 19, "First line to read, 1-based [default: 1]");
+    t += row(st, "    --end <END>", 19, kEndHelp);
+    t += row(st, "    --repo <REPO>", 19, "Repository directory [default: .]");
+    t += row(st, "-h, --help", 19, "Print help");
+    return t;
+  }
+  t += st.header("Options:") + "\n";
+  if (level == Level::Apply) {
+    t += row(st, "    --preview", 17, "Check and preview the edits without writing");
+  }
+  t += row(st, "    --repo <REPO>", 17, "Repository directory [default: .]");
+  t += row(st, "-h, --help", 17, "Print help");
+  if (level == Level::Apply) {
+    t += "\nstdin: {\"path\":...,\"revision\":...,\"edits\":[{\"kind\":\"lines\",\"start\":1,\"end\":2,\"text\":...}\n"
+         "       or {\"kind\":\"replace\",\"old\":...,\"new\":...,\"count\":1}]} (at most 2 MiB)\n";
+  } else {
+    t += "\nEach stdin line: {\"op\":\"read\"|\"preview\"|\"apply\",\"request\":{...}}; one answer line each.\n";
+  }
+  return t;
+}
+
+std::string error_text(const std::string& bin, Level level, const Style& st, const std::string& message) {
+  return st.error("error:") + " " + message + "\n\n" + usage_line(bin, level, st) + "\n\nFor more information, try '" +
+         st.literal("--help") + "'.\n";
+}
+
+bool valid_utf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t len = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + len > s.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+/// Reasons given for a bad unsigned integer; empty when it parsed.
+std::string parse_u64(std::string_view text, std::uint64_t& out) {
+  if (text.empty()) return "cannot parse integer from empty string";
+  if (text[0] == '+') {
+    if (text.size() == 1) return "invalid digit found in string";
+    text.remove_prefix(1);
+  }
+  std::uint64_t value = 0;
+  bool overflow = false;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return "invalid digit found in string";
+    const auto digit = static_cast<std::uint64_t>(ch - '0');
+    if (value > (UINT64_MAX - digit) / 10) overflow = true;
+    value = value * 10 + digit;
+  }
+  if (overflow) return "number too large to fit in target type";
+  out = value;
+  return {};
+}
+
+struct Parser {
+  const std::vector<std::string>& argv;
+  CliColor color;
+  std::string bin;
+  Cli cli;
+  bool repo_seen_top = false;
+  bool repo_seen_sub = false;
+  bool start_seen = false;
+  bool end_seen = false;
+  bool preview_seen = false;
+
+  CliExit fail(Level level, const std::string& message) const {
+    Style st{color.stderr_color};
+    return {error_text(bin, level, st, message), true, 2};
+  }
+  CliExit help(Level level) const { return {help_text(bin, level, Style{color.stdout_color}), false, 0}; }
+  std::string quoted(std::string_view s) const { return "'" + Style{color.stderr_color}.invalid(s) + "'"; }
+  std::string option_name(std::string_view s) const { return "'" + Style{color.stderr_color}.literal(s) + "'"; }
+
+  static Level level_of(Command c) {
+    switch (c) {
+      case Command::Read: return Level::Read;
+      case Command::Apply: return Level::Apply;
+      case Command::Batch: return Level::Batch;
+    }
+    return Level::Top;
+  }
+};
+
+}  // namespace
+
+bool use_color(bool is_terminal) {
+  auto env = [](const char* name) -> const char* { return std::getenv(name); };
+  const char* no_color = env("NO_COLOR");
+  if (no_color != nullptr && *no_color != '\0') return false;
+  const char* force = env("CLICOLOR_FORCE");
+  if (force != nullptr && std::string_view(force) != "0") return true;
+  const char* clicolor = env("CLICOLOR");
+  if (clicolor != nullptr && std::string_view(clicolor) == "0") return false;
+  if (!is_terminal) return false;
+  const char* term = env("TERM");
+  return (term != nullptr && std::string_view(term) != "dumb") || clicolor != nullptr;
+}
+
+std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliColor color) {
+  Parser p{argv, color, "tuvel-edit", {}};
+  if (!argv.empty()) {
+    const std::string& arg0 = argv[0];
+    const auto slash = arg0.rfind('/');
+    p.bin = slash == std::string::npos ? arg0 : arg0.substr(slash + 1);
+  }
+  if (argv.size() <= 1) {
+    CliExit text = p.help(Level::Top);
+    text.text = help_text(p.bin, Level::Top, Style{color.stderr_color});
+    text.to_stderr = true;
+    text.status = 2;
+    return text;
+  }
+
+  Level level = Level::Top;
+  bool command_seen = false;
+  bool options_done = false;
+  for (std::size_t i = 1; i < argv.size(); ++i) {
+    const std::string& arg = argv[i];
+    if (!valid_utf8(arg) && !(level != Level::Top && options_done)) {
+      // --repo takes any bytes; everything else must be text.
+      const bool repo_value = i > 1 && argv[i - 1] == "--repo";
+      if (!repo_value && arg.rfind("--repo=", 0) != 0) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
+    }
+    const bool is_option = !options_done && arg.size() > 1 && arg[0] == '-';
+    if (is_option) {
+      if (arg == "--") {
+        if (level == Level::Top) return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+        options_done = true;
+        continue;
+      }
+      if (arg == "-h" || arg == "--help") return p.help(level);
+      if (level == Level::Top && (arg == "-V" || arg == "--version")) {
+        return CliExit{std::string(PROGRAM_NAME) + " " + PROGRAM_VERSION + "\n", false, 0};
+      }
+      std::string name = arg;
+      std::optional<std::string> inline_value;
+      if (arg.rfind("--", 0) == 0) {
+        const auto eq = arg.find('=');
+        if (eq != std::string::npos) {
+          name = arg.substr(0, eq);
+          inline_value = arg.substr(eq + 1);
+        }
+      }
+      auto take_value = [&](const std::string& display) -> std::variant<std::string, CliExit> {
+        if (inline_value) return *inline_value;
+        if (i + 1 >= argv.size()) {
+          return p.fail(level, "a value is required for " + p.option_name(display) + " but none was supplied");
+        }
+        return argv[++i];
+      };
+      if (name == "--repo") {
+        bool& seen = level == Level::Top ? p.repo_seen_top : p.repo_seen_sub;
+        if (seen) return p.fail(level, "the argument " + p.option_name("--repo <REPO>") + " cannot be used multiple times");
+        seen = true;
+        auto value = take_value("--repo <REPO>");
+        if (auto* exit = std::get_if<CliExit>(&value)) return *exit;
+        p.cli.repo = std::get<std::string>(value);
+        continue;
+      }
+      if (level == Level::Read && (name == "--start" || name == "--end")) {
+        const bool is_start = name == "--start";
+        const std::string display = is_start ? "--start <START>" : "--end <END>";
+        bool& seen = is_start ? p.start_seen : p.end_seen;
+        if (seen) return p.fail(level, "the argument " + p.option_name(display) + " cannot be used multiple times");
+        seen = true;
+        auto value = take_value(display);
+        if (auto* exit = std::get_if<CliExit>(&value)) return *exit;
+        const std::string& text = std::get<std::string>(value);
+        if (!valid_utf8(text)) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
+        std::uint64_t number = 0;
+        const std::string reason = parse_u64(text, number);
+        if (!reason.empty()) {
+          return p.fail(level, "invalid value " + p.quoted(text) + " for " + p.option_name(display) + ": " + reason);
+        }
+        if (is_start) {
+          p.cli.start = number;
+        } else {
+          p.cli.end = number;
+        }
+        continue;
+      }
+      if (level == Level::Apply && name == "--preview") {
+        if (p.preview_seen) return p.fail(level, "the argument " + p.option_name("--preview") + " cannot be used multiple times");
+        if (inline_value) {
+          return p.fail(level, "unexpected value " + p.quoted(*inline_value) + " for " + p.option_name("--preview") +
+                                   " found; no more were expected");
+        }
+        p.preview_seen = true;
+        p.cli.preview = true;
+        continue;
+      }
+      return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+    }
+
+    // A positional.
+    if (level == Level::Top) {
+      if (arg == "help") {
+        // help [COMMAND]: the help of the program or of the named command.
+        if (i + 1 >= argv.size()) return p.help(Level::Top);
+        const std::string& what = argv[i + 1];
+        if (what == "read") return p.help(Level::Read);
+        if (what == "apply") return p.help(Level::Apply);
+        if (what == "batch") return p.help(Level::Batch);
+        if (what == "help") return p.help(Level::Top);
+        return p.fail(Level::Top, "unrecognized subcommand " + p.quoted(what));
+      }
+      if (arg == "read") {
+        p.cli.command = Command::Read;
+      } else if (arg == "apply") {
+        p.cli.command = Command::Apply;
+      } else if (arg == "batch") {
+        p.cli.command = Command::Batch;
+      } else {
+        return p.fail(Level::Top, "unrecognized subcommand " + p.quoted(arg));
+      }
+      command_seen = true;
+      level = Parser::level_of(p.cli.command);
+      continue;
+    }
+    if (level == Level::Read) {
+      if (!valid_utf8(arg)) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
+      p.cli.paths.push_back(arg);
+      continue;
+    }
+    return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+  }
+
+  if (!command_seen) {
+    return p.fail(Level::Top, "'" + Style{color.stderr_color}.literal(p.bin) +
+                                  "' requires a subcommand but one was not provided\n  [subcommands: read, apply, batch, help]");
+  }
+  if (level == Level::Read && p.cli.paths.empty()) {
+    return p.fail(level, "the following required arguments were not provided:\n  " +
+                             Style{color.stderr_color}.valid("<PATHS>..."));
+  }
+  return p.cli;
+}
+
+}  // namespace tuvel
