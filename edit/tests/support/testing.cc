@@ -79,6 +79,8 @@ Run run(const std::string& program, const std::vector<std::string>& args, const 
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
+  // The reader is gone before the child starts, so its first write meets EPIPE.
+  if (options.stdout_reader_closed) close(out_pipe[0]);
   std::vector<std::string> env_store;
   for (char** e = environ; *e; ++e) {
     std::string entry = *e;
@@ -123,6 +125,7 @@ Run run(const std::string& program, const std::vector<std::string>& args, const 
     in_fd = -1;
   }
   int out_fd = out_pipe[0], err_fd = err_pipe[0];
+  if (options.stdout_reader_closed) out_fd = -1;
   // The child may stop reading early; never let its exit kill us.
   signal(SIGPIPE, SIG_IGN);
   while (out_fd >= 0 || err_fd >= 0 || in_fd >= 0) {

@@ -47,6 +47,7 @@ struct RunOptions {
   std::vector<std::string> unset_env;         ///< removed from the environment
   std::string cwd;
   std::string argv0;                          ///< name to start the program under
+  bool stdout_reader_closed = false;          ///< stdout is a pipe whose reader is gone
 };
 
 /// Runs `program` with `args` and collects its output and status.
