@@ -1,0 +1,40 @@
+#include "source/path_policy.h"
+
+#include "source/source.h"
+
+namespace tuvel {
+
+Result<std::vector<std::string>> split_request_path(std::string_view path) {
+  std::vector<std::string> components;
+  // A leading "/" is a root component, a leading "." a current-directory one;
+  // either makes the path non-relative, as does ".." anywhere.
+  bool traversal = path.empty() || path.front() == '/';
+  bool git = false;
+  std::size_t pos = 0;
+  bool first = true;
+  while (pos <= path.size() && !traversal) {
+    std::size_t slash = path.find('/', pos);
+    if (slash == std::string_view::npos) slash = path.size();
+    const std::string_view part = path.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (part.empty()) continue;
+    if (part == ".") {
+      if (first) traversal = true;
+      first = false;
+      continue;
+    }
+    first = false;
+    if (part == "..") {
+      traversal = true;
+    } else {
+      if (part == ".git") git = true;
+      components.emplace_back(part);
+    }
+  }
+  if (traversal || components.empty()) return Error::plain("path must be relative, with no parent traversal");
+  if (git) return Error::plain("Git metadata cannot be edited");
+  if (path.size() > MAX_PATH_BYTES) return Error::plain("path exceeds 4096 bytes");
+  return components;
+}
+
+}  // namespace tuvel

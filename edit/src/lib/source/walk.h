@@ -1,0 +1,24 @@
+// The confined walk: directories opened one component at a time relative to
+// a handle, never following a symbolic link.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "error/error.h"
+#include "source/fd.h"
+
+namespace tuvel {
+
+/// dup_handle: a close-on-exec duplicate of `fd`.
+Result<Fd> dup_handle(int fd);
+
+/// open_directory_at: opens the directory `name` (one component) under `dir`;
+/// a symbolic link fails with ELOOP, a NUL byte with EINVAL without a call.
+Result<Fd> open_directory_at(int dir, const std::string& name);
+
+/// walk_directories: from a duplicate of `root`, the directory reached
+/// through `components`.
+Result<Fd> walk_directories(int root, std::span<const std::string> components);
+
+}  // namespace tuvel
