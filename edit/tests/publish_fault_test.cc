@@ -1,0 +1,117 @@
+// Publication failures a real file system will not produce on demand, injected
+// into the real `tuvel-edit apply` with the LD_PRELOAD fault library.
+#include <sys/xattr.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "source/source.h"
+#include "support/testing.h"
+
+namespace tuvel {
+namespace {
+
+using testing::TempDir;
+
+const std::string kOld = "alpha\nbeta\ngamma\n";
+const std::string kNew = "alpha\nBETA\ngamma\n";
+
+std::string apply_request() {
+  return R"({"path":"a.txt","revision":")" + revision(kOld) +
+         R"(","edits":[{"kind":"replace","old":"beta","new":"BETA","count":1}]})";
+}
+
+std::string failure(const std::string& message) {
+  return R"({"error":{"code":"io_or_request","message":")" + message + R"("},"ok":false,"version":1})" "\n";
+}
+
+testing::Run apply_with_fault(const TempDir& dir, const std::string& fault) {
+  testing::RunOptions options;
+  options.input = apply_request();
+  options.env = {{"LD_PRELOAD", TUVEL_FAULT_LIB}, {"TUVEL_FAULT", fault}};
+  return testing::run_edit({"--repo", dir.path(), "apply"}, options);
+}
+
+bool takes_xattrs(const std::string& path) {
+  if (::setxattr(path.c_str(), "user.tuvel-probe", "1", 1, 0) != 0) return false;
+  ::removexattr(path.c_str(), "user.tuvel-probe");
+  return true;
+}
+
+// Every failure before the rename: the documented message, status 2, the
+// source byte for byte as it was, no staging file.
+TEST(PublishFault, FailuresBeforeTheRenameLeaveTheSourceAlone) {
+  struct Case {
+    std::string fault;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"openat_staging:EACCES", "Permission denied (os error 13)"},
+      {"write:ENOSPC", "No space left on device (os error 28)"},
+      {"write:EIO", "Input/output error (os error 5)"},
+      {"write_zero", "failed to write whole buffer"},
+      {"fchmod:EPERM", "Operation not permitted (os error 1)"},
+      {"fsync:EIO", "Input/output error (os error 5)"},
+      {"fsync:ENOSPC", "No space left on device (os error 28)"},
+      {"renameat:EXDEV", "Invalid cross-device link (os error 18)"},
+      {"renameat:EIO", "Input/output error (os error 5)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    TempDir dir;
+    dir.write("a.txt", kOld);
+    auto run = apply_with_fault(dir, c.fault);
+    EXPECT_EQ(run.out, failure(c.message));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(dir.read("a.txt"), kOld);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"a.txt"});
+  }
+}
+
+TEST(PublishFault, AttributeCopyFailureLeavesTheSourceAlone) {
+  TempDir dir;
+  dir.write("a.txt", kOld);
+  if (!takes_xattrs(dir / "a.txt")) GTEST_SKIP() << "file system refuses extended attributes";
+  ASSERT_EQ(::setxattr((dir / "a.txt").c_str(), "user.note", "x", 1, 0), 0);
+  auto run = apply_with_fault(dir, "fsetxattr:ENOTSUP");
+  EXPECT_EQ(run.out, failure("Operation not supported (os error 95)"));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(dir.read("a.txt"), kOld);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"a.txt"});
+}
+
+// Interrupted and partial calls are resumed; a file system without extended
+// attributes is fine for a source that has none; a refused directory flush
+// publishes anyway and says so.
+TEST(PublishFault, ConditionsThatStillPublish) {
+  struct Case {
+    std::string fault;
+    std::string warning;  // JSON value of "durability_warning"
+  };
+  const Case cases[] = {
+      {"", "null"},
+      {"write_short", "null"},
+      {"eintr_all", "null"},
+      {"write_short,eintr_all", "null"},
+      {"flistxattr:ENOTSUP", "null"},
+      {"fsync_dir:EIO", R"j("Input/output error (os error 5)")j"},
+      {"fsync_dir:EINVAL", R"j("Invalid argument (os error 22)")j"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    TempDir dir;
+    dir.write("a.txt", kOld, 0640);
+    auto run = apply_with_fault(dir, c.fault);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find(R"("applied":true)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(R"("durability_warning":)" + c.warning), std::string::npos) << run.out;
+    EXPECT_EQ(dir.read("a.txt"), kNew);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"a.txt"});
+  }
+}
+
+}  // namespace
+}  // namespace tuvel
