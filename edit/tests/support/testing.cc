@@ -170,3 +170,83 @@ Run run_edit(const std::vector<std::string>& args, const RunOptions& options) {
 }
 
 }  // namespace tuvel::testing
+
+namespace tuvel::testing {
+
+Child::Child(const std::string& program, const std::vector<std::string>& args) {
+  int in_pipe[2], out_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC)) throw std::runtime_error("pipe failed");
+  std::vector<std::string> argv_store{program};
+  argv_store.insert(argv_store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  in_ = in_pipe[1];
+  out_ = out_pipe[0];
+  signal(SIGPIPE, SIG_IGN);
+}
+
+Child::~Child() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    wait();
+  }
+}
+
+void Child::write(const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(in_, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::runtime_error("write to child failed");
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+std::optional<std::string> Child::read_line() {
+  for (;;) {
+    const auto nl = pending_.find('\n');
+    if (nl != std::string::npos) {
+      std::string line = pending_.substr(0, nl);
+      pending_.erase(0, nl + 1);
+      return line;
+    }
+    char buf[65536];
+    ssize_t n = ::read(out_, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    pending_.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+void Child::close_stdin() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
+
+int Child::wait() {
+  close_stdin();
+  if (out_ >= 0) {
+    char buf[65536];
+    while (::read(out_, buf, sizeof buf) > 0) {
+    }
+    close(out_);
+    out_ = -1;
+  }
+  int status = 0;
+  if (pid_ > 0) waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace tuvel::testing

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,35 @@ Run run(const std::string& program, const std::vector<std::string>& args, const 
 Run run_edit(const std::vector<std::string>& args, const RunOptions& options = {});
 /// Path of the built tuvel-edit.
 std::string edit_binary();
+
+}  // namespace tuvel::testing
+
+namespace tuvel::testing {
+
+/// Child: a running program with its stdin and stdout as pipes, for lock-step
+/// conversations (write a line, read the answer line).
+class Child {
+ public:
+  Child(const std::string& program, const std::vector<std::string>& args);
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  /// Writes all of `data` to the child's stdin.
+  void write(const std::string& data);
+  /// Reads one line from the child's stdout (without its line feed); empty
+  /// optional at end of output.
+  std::optional<std::string> read_line();
+  /// Closes the child's stdin.
+  void close_stdin();
+  /// Closes stdin, drains the output and gives the exit status.
+  int wait();
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string pending_;
+};
 
 }  // namespace tuvel::testing

@@ -1,0 +1,158 @@
+// The apply command through the real binary, an agent's read -> preview ->
+// apply loop, and several processes editing the same files at once.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "source/source.h"
+#include "support/testing.h"
+
+namespace tuvel {
+namespace {
+
+using testing::Child;
+using testing::RunOptions;
+using testing::TempDir;
+using testing::run_edit;
+
+std::string edit_request(const std::string& path, const std::string& rev, const std::string& old_text,
+                         const std::string& new_text) {
+  return R"({"path":")" + path + R"(","revision":")" + rev + R"(","edits":[{"kind":"replace","old":")" + old_text +
+         R"(","new":")" + new_text + R"(","count":1}]})";
+}
+
+std::string failure(const std::string& message, const std::string& code = "io_or_request") {
+  return R"({"error":{"code":")" + code + R"(","message":")" + message + R"("},"ok":false,"version":1})" "\n";
+}
+
+/// The value of a string member in a compact JSON text (test helper only).
+std::string member(const std::string& json, const std::string& key) {
+  const std::string marker = "\"" + key + "\":\"";
+  const auto at = json.find(marker);
+  if (at == std::string::npos) return {};
+  const auto begin = at + marker.size();
+  return json.substr(begin, json.find('"', begin) - begin);
+}
+
+TEST(Apply, InputLimitAndDecodeFailures) {
+  TempDir dir;
+  dir.write("a.txt", "hello\n");
+  const std::string request = edit_request("a.txt", revision("hello\n"), "hello", "bye");
+  const std::string at_limit = request + std::string(MAX_REQUEST_BYTES - request.size(), '\n');
+  const auto previewed = run_edit({"--repo", dir.path(), "apply", "--preview"}, RunOptions{.input = at_limit});
+  EXPECT_EQ(previewed.status, 0) << previewed.out;
+  EXPECT_EQ(dir.read("a.txt"), "hello\n");
+
+  const auto over = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = at_limit + " "});
+  EXPECT_EQ(over.status, 2);
+  EXPECT_EQ(over.out, failure("request exceeds 2 MiB"));
+  // Far more than the limit: the rest is left unread and the answer is the same.
+  const auto far_over = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = std::string(3 * MAX_REQUEST_BYTES, ' ')});
+  EXPECT_EQ(far_over.out, failure("request exceeds 2 MiB"));
+
+  const auto empty = run_edit({"--repo", dir.path(), "apply"});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.out, failure("EOF while parsing a value at line 1 column 0"));
+
+  const auto batch_form = run_edit({"--repo", dir.path(), "apply"},
+                                   RunOptions{.input = R"({"op":"apply","request":{}})"});
+  EXPECT_EQ(batch_form.status, 2);
+  EXPECT_EQ(batch_form.out, failure("unknown field `op`, expected one of `path`, `revision`, `edits` at line 1 column 5"));
+  EXPECT_EQ(dir.read("a.txt"), "hello\n");
+}
+
+TEST(Apply, AgentReadPreviewApplyLoop) {
+  TempDir dir;
+  dir.write("src/main.c", "int main() {\n  return 1;\n}\n");
+  const auto first = run_edit({"--repo", dir.path(), "read", "src/main.c"});
+  ASSERT_EQ(first.status, 0);
+  const std::string rev = member(first.out, "revision");
+  ASSERT_EQ(rev.size(), 64u);
+
+  const std::string request = edit_request("src/main.c", rev, "return 1;", "return 0;");
+  const auto preview = run_edit({"--repo", dir.path(), "apply", "--preview"}, RunOptions{.input = request});
+  EXPECT_EQ(preview.status, 0);
+  EXPECT_NE(preview.out.find(R"("preview":[{"after":"return 0;","before":"return 1;","end_byte":24,"start_byte":15,"truncated":false}])"),
+            std::string::npos)
+      << preview.out;
+  EXPECT_EQ(dir.read("src/main.c"), "int main() {\n  return 1;\n}\n");
+
+  const auto apply = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = request});
+  EXPECT_EQ(apply.status, 0) << apply.out;
+  const std::string new_rev = revision("int main() {\n  return 0;\n}\n");
+  EXPECT_EQ(apply.out, R"({"data":{"applied":true,"bytes_after":27,"bytes_before":27,"changed":true,"durability_warning":null,)"
+                       R"("path":"src/main.c","replacements":1,"revision_after":")" + new_rev +
+                       R"(","revision_before":")" + rev + R"("},"ok":true,"version":1})" "\n");
+  EXPECT_EQ(member(run_edit({"--repo", dir.path(), "read", "src/main.c"}).out, "revision"), new_rev);
+
+  const auto stale = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = request});
+  EXPECT_EQ(stale.status, 2);
+  EXPECT_EQ(stale.out, failure("source changed; current revision is " + new_rev + "; read the affected range and retry",
+                               "stale_revision"));
+  EXPECT_EQ(dir.list("src"), std::vector<std::string>{"main.c"});
+}
+
+// Batch servers and one-shot applies increment one counter file at once.
+// Every apply lands whole or fails with a retryable code; none is lost.
+TEST(Apply, ConcurrentWritersNeverLoseAnUpdate) {
+  TempDir dir;
+  dir.write("counter.txt", "0\n");
+  dir.write("other.txt", "stable\n");
+  constexpr int kWorkers = 4;
+  constexpr int kRounds = 25;
+
+  auto worker = [&](int index, int* landed, bool* clean) {
+    std::unique_ptr<Child> batch;
+    if (index % 2 == 0) batch = std::make_unique<Child>(testing::edit_binary(), std::vector<std::string>{"--repo", dir.path(), "batch"});
+    auto ask = [&](const std::string& op, const std::string& body) -> std::string {
+      if (batch) {
+        batch->write(R"({"op":")" + op + R"(","request":)" + body + "}\n");
+        return batch->read_line().value_or("");
+      }
+      if (op == "read") return run_edit({"--repo", dir.path(), "read", "counter.txt", "other.txt"}).out;
+      return run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = body}).out;
+    };
+    for (int round = 0; round < kRounds; ++round) {
+      const std::string read = ask("read", R"({"files":[{"path":"counter.txt"},{"path":"other.txt"}]})");
+      if (read.find(R"("ok":true)") == std::string::npos) {
+        *clean = false;
+        continue;
+      }
+      const std::string text = member(read, "text");
+      const std::string rev = member(read, "revision");
+      const std::string number = text.substr(0, text.find('\\'));
+      const std::string next = std::to_string(std::stoi(number) + 1);
+      const std::string answer = ask("apply", R"({"path":"counter.txt","revision":")" + rev +
+                                                  R"(","edits":[{"kind":"lines","start":1,"end":2,"text":")" + next + R"(\n"}]})");
+      if (answer.find(R"("applied":true)") != std::string::npos) {
+        ++*landed;
+      } else if (answer.find(R"("code":"busy")") == std::string::npos &&
+                 answer.find(R"("code":"stale_revision")") == std::string::npos &&
+                 answer.find(R"("code":"concurrent_change")") == std::string::npos) {
+        ADD_FAILURE() << answer;
+        *clean = false;
+      }
+    }
+  };
+  int landed[kWorkers] = {};
+  bool clean[kWorkers] = {true, true, true, true};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kWorkers; ++i) threads.emplace_back(worker, i, &landed[i], &clean[i]);
+  for (auto& t : threads) t.join();
+  int total = 0;
+  for (int i = 0; i < kWorkers; ++i) {
+    total += landed[i];
+    EXPECT_TRUE(clean[i]);
+  }
+  EXPECT_GT(total, 0);
+  EXPECT_EQ(dir.read("counter.txt"), std::to_string(total) + "\n");
+  EXPECT_EQ(dir.read("other.txt"), "stable\n");
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"counter.txt", "other.txt"}));
+}
+
+}  // namespace
+}  // namespace tuvel
