@@ -124,6 +124,24 @@ TEST(Publish, ReplacesWithNewInodeKeepingModeOwnerGroupAclAndXattrs) {
   EXPECT_EQ(leftovers(dir, "src"), std::vector<std::string>{});
 }
 
+// The directory's default ACL would give the staging file an access ACL of
+// its own; the replacement still has exactly the source's (none).
+TEST(Publish, InheritedAclDoesNotWidenAccess) {
+  TempDir dir;
+  dir.write("src/a.txt", "one\n", 0640);
+  const std::string path = dir / "src/a.txt";
+  if (!takes_xattrs(path)) GTEST_SKIP() << "file system refuses extended attributes";
+  ASSERT_EQ(testing::run("/usr/bin/setfacl", {"-d", "-m", "u:1234:rwx", dir / "src"}).status, 0);
+
+  Opened o = open(dir, "src/a.txt");
+  auto warning = publish(o.source, o.snapshot, "two\n");
+  ASSERT_TRUE(warning.ok()) << warning.error().render();
+  EXPECT_EQ(dir.read("src/a.txt"), "two\n");
+  EXPECT_EQ(stat_of(path).st_mode, S_IFREG | 0640);
+  EXPECT_EQ(xattrs_of(path).count("system.posix_acl_access"), 0u);
+  EXPECT_EQ(testing::run("/usr/bin/getfacl", {"-c", path}).out, "user::rw-\ngroup::r--\nother::---\n\n");
+}
+
 TEST(Publish, ModesAndContentsAsWritten) {
   struct Case {
     mode_t mode;

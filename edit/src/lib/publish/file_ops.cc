@@ -5,7 +5,7 @@
 
 #include <cerrno>
 #include <string>
-#include <sys/types.h>
+#include <string_view>
 #include <vector>
 
 namespace tuvel {
@@ -20,6 +20,8 @@ Status full_sync(int fd) {
 }
 
 namespace {
+
+constexpr const char* kAccessAcl = "system.posix_acl_access";
 
 /// Reads a size-probed xattr call into `buf`, probing again if the value grew
 /// between the probe and the read.
@@ -45,19 +47,26 @@ Status copy_acl_and_xattrs(int from, int to) {
   std::vector<char> names;
   Status listed = read_sized(names, [from](char* b, std::size_t n) { return ::flistxattr(from, b, n); });
   if (!listed) {
-    // No extended attributes on this file system means none to carry over.
+    // No extended attributes on this file system means none to carry over,
+    // and no ACL either.
     if (listed.error().os_errno() == ENOTSUP) return {};
     return listed;
   }
   std::vector<char> value;
+  bool has_acl = false;
   for (std::size_t at = 0; at < names.size();) {
     const char* name = names.data() + at;
     std::size_t len = std::char_traits<char>::length(name);
     at += len + 1;
     if (len == 0) continue;
+    if (std::string_view(name, len) == kAccessAcl) has_acl = true;
     TUVEL_CHECK(read_sized(value, [from, name](char* b, std::size_t n) { return ::fgetxattr(from, name, b, n); }));
     if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0) return Error::os(errno);
   }
+  // A default ACL of the directory gives a new file an access ACL; the
+  // replacement must not grant what the source did not.
+  if (!has_acl && ::fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
+    return Error::os(errno);
   return {};
 }
 
