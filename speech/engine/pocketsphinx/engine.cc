@@ -1,0 +1,73 @@
+// The PocketSphinx engine plug-in: PocketSphinx for recognition, FFmpeg for
+// audio, Debian's package manager for models.
+
+#include <algorithm>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "engine/pocketsphinx/analyzer.h"
+#include "engine/pocketsphinx/audio_file.h"
+#include "engine/pocketsphinx/model.h"
+#include "engine/speech_engine.h"
+
+namespace tuvel::speech::pocketsphinx {
+namespace {
+
+class ModelInstallation final : public InstallationRequest {
+ public:
+  explicit ModelInstallation(const Model& model) : model_(model) {}
+  Expected<void> downloadAndInstall() override { return installModel(model_); }
+
+ private:
+  const Model& model_;
+};
+
+class PocketSphinxEngine final : public SpeechEngine {
+ public:
+  std::vector<Locale> supportedLocales() override {
+    std::vector<Locale> locales;
+    for (const Model& model : knownModels()) locales.emplace_back(model.locale);
+    return locales;
+  }
+
+  std::unique_ptr<Transcriber> makeTranscriber(const Locale& locale) override {
+    auto models = knownModels();
+    auto found = std::find_if(models.begin(), models.end(), [&](const Model& model) {
+      return locale.identifier() == model.locale;
+    });
+    return std::make_unique<PocketSphinxTranscriber>(locale,
+                                                     found == models.end() ? nullptr : &*found);
+  }
+
+  Expected<std::unique_ptr<InstallationRequest>> assetInstallationRequest(
+      std::span<Transcriber* const> modules) override {
+    for (Transcriber* module : modules) {
+      const Model* model = static_cast<PocketSphinxTranscriber*>(module)->model();
+      if (model == nullptr) return PlatformError{"no speech model for " + module->locale().identifier()};
+      if (modelProblem(*model))
+        return std::unique_ptr<InstallationRequest>(std::make_unique<ModelInstallation>(*model));
+    }
+    return std::unique_ptr<InstallationRequest>();
+  }
+
+  std::unique_ptr<Analyzer> makeAnalyzer(std::span<Transcriber* const> modules) override {
+    // One recognition module is all tuvel-speech asks for.
+    return std::make_unique<PocketSphinxAnalyzer>(*static_cast<PocketSphinxTranscriber*>(modules[0]));
+  }
+
+  Expected<std::unique_ptr<AudioFile>> openAudioFile(const std::string& path) override {
+    return pocketsphinx::openAudioFile(path);
+  }
+};
+
+}  // namespace
+}  // namespace tuvel::speech::pocketsphinx
+
+extern "C" __attribute__((visibility("default"))) tuvel::speech::SpeechEngine*
+tuvel_speech_engine_v1() {
+  av_log_set_level(AV_LOG_QUIET);
+  tuvel::speech::pocketsphinx::silenceDecoderLog();
+  return new tuvel::speech::pocketsphinx::PocketSphinxEngine();
+}

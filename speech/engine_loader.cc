@@ -1,0 +1,44 @@
+#include "engine_loader.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace tuvel::speech {
+
+LoadedEngine::LoadedEngine(void* library, SpeechEngine* engine)
+    : library_(library), engine_(engine) {}
+
+LoadedEngine::LoadedEngine(LoadedEngine&& other) noexcept
+    : library_(std::exchange(other.library_, nullptr)), engine_(std::move(other.engine_)) {}
+
+LoadedEngine::~LoadedEngine() {
+  engine_.reset();
+  if (library_ != nullptr) ::dlclose(library_);
+}
+
+Expected<LoadedEngine, std::string> loadEngine() {
+  std::error_code error;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return "/proc/self/exe: " + error.message();
+  const std::string plugin = (self.parent_path() / ENGINE_PLUGIN).string();
+
+  void* library = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return std::string(::dlerror());
+  auto entry = reinterpret_cast<EngineEntry>(::dlsym(library, TUVEL_SPEECH_ENGINE_ENTRY));
+  if (entry == nullptr) {
+    std::string why = ::dlerror();
+    ::dlclose(library);
+    return why;
+  }
+  SpeechEngine* engine = entry();
+  if (engine == nullptr) {
+    ::dlclose(library);
+    return plugin + ": the plug-in made no engine";
+  }
+  return LoadedEngine(library, engine);
+}
+
+}  // namespace tuvel::speech

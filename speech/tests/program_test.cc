@@ -1,0 +1,235 @@
+// The real tuvel-speech as callers run it: every failure status with its exact
+// line, and transcripts of real recorded speech in several formats.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "tests/run_program.h"
+
+namespace tuvel::speech {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Launch;
+using testing::Outcome;
+using testing::runProgram;
+using testing::shell;
+
+const std::string PROGRAM = TUVEL_SPEECH_BIN;
+const std::string PLUGIN = TUVEL_SPEECH_PLUGIN;
+const std::string FAKE_PLUGIN = TUVEL_SPEECH_FAKE_PLUGIN;
+const std::string GOFORWARD = "/usr/share/pocketsphinx/test/data/goforward.raw";
+const std::string MODEL_DIR = "/usr/share/pocketsphinx/model";
+const std::string USAGE = "tuvel-speech: usage: tuvel-speech <audio-file> [bcp47-locale]\n";
+const std::string INSTALL_ENGINE =
+    "; install it with: sudo apt-get install libpocketsphinx3 libsphinxbase3 pocketsphinx-en-us "
+    "libavformat59 libavcodec59 libswresample4 libavutil57\n";
+
+class Program : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/tuvel-speech-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    // Debian's recording of "go forward ten meters", in the formats callers send.
+    const std::pair<const char*, const char*> formats[] = {
+        {"wav", "-c:a pcm_s16le"},     {"flac", "-c:a flac"},
+        {"ogg", "-c:a libvorbis"},     {"opus", "-c:a libopus"},
+        {"mp3", "-c:a libmp3lame"},    {"m4a", "-c:a aac"},
+    };
+    for (auto [extension, codec] : formats)
+      ASSERT_EQ(ffmpeg("-f s16le -ar 16000 -ac 1 -i " + GOFORWARD + " " + codec,
+                       "goforward." + std::string(extension)),
+                0);
+    // The same at 44.1 kHz in stereo, for the resampling.
+    ASSERT_EQ(ffmpeg("-f s16le -ar 16000 -ac 1 -i " + GOFORWARD + " -ar 44100 -ac 2",
+                     "goforward-44k-stereo.wav"),
+              0);
+    ASSERT_EQ(ffmpeg("-f lavfi -i anullsrc=r=16000:cl=mono -t 3", "silence.wav"), 0);
+    ASSERT_EQ(ffmpeg("-f lavfi -i anullsrc=r=16000:cl=mono -t 0", "empty.wav"), 0);
+    std::ofstream(dir_ + "/notes.wav") << "these are not the sounds you are looking for\n";
+    std::ofstream(dir_ + "/zero.wav");
+  }
+
+  static void TearDownTestSuite() { fs::remove_all(dir_); }
+
+  static int ffmpeg(const std::string& arguments, const std::string& output) {
+    return shell("ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " '" + dir_ +
+                 "/" + output + "'");
+  }
+
+  static std::string path(const std::string& name) { return dir_ + "/" + name; }
+
+  static Outcome speech(std::vector<std::string> args, Launch launch = {}) {
+    if (launch.program.empty()) launch.program = PROGRAM;
+    launch.argv.insert(launch.argv.begin(), "tuvel-speech");
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    return runProgram(launch);
+  }
+
+  // A copy of the program in a directory of its own, beside `plugin` if any.
+  static std::string installAlone(const std::string& name, const std::string& plugin) {
+    const fs::path where = fs::path(dir_) / name;
+    fs::create_directories(where);
+    fs::copy_file(PROGRAM, where / "tuvel-speech", fs::copy_options::overwrite_existing);
+    if (!plugin.empty())
+      fs::copy_file(plugin, where / "tuvel-speech-pocketsphinx.so",
+                    fs::copy_options::overwrite_existing);
+    return (where / "tuvel-speech").string();
+  }
+
+  static bool canUnshare() { return shell("unshare --mount true 2>/dev/null") == 0; }
+
+  static inline std::string dir_;
+};
+
+void expectFailure(const Outcome& outcome, int status, const std::string& err) {
+  EXPECT_EQ(outcome.status, status);
+  EXPECT_EQ(outcome.err, err);
+  EXPECT_EQ(outcome.out, "");
+}
+
+TEST_F(Program, WrongArgumentCountIsUsageBeforeAnythingElse) {
+  const std::vector<std::string> cases[] = {
+      {}, {"a.wav", "en-US", "extra"}, {"/no/such/file.wav", "en-US", "x", "y"}};
+  for (const auto& args : cases) {
+    Launch launch;
+    launch.argv = {"renamed-speech"};
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.program = PROGRAM;
+    expectFailure(runProgram(launch), 64, USAGE);
+  }
+}
+
+TEST_F(Program, MissingFileIsReportedWithItsAbsolutePath) {
+  fs::create_symlink(path("nowhere.wav"), path("dangling.wav"));
+  struct Case {
+    std::vector<std::string> args;
+    std::string reported;
+  };
+  const Case cases[] = {
+      {{"missing.wav"}, path("missing.wav")},
+      {{"sub/missing.wav", "en-US"}, path("sub/missing.wav")},
+      {{"./missing.wav"}, path("./missing.wav")},
+      {{path("missing.wav")}, path("missing.wav")},
+      {{"dangling.wav"}, path("dangling.wav")},
+  };
+  for (const Case& c : cases) {
+    Launch launch;
+    launch.cwd = dir_;
+    expectFailure(speech(c.args, launch), 66, "tuvel-speech: audio file not found: " + c.reported + "\n");
+  }
+}
+
+TEST_F(Program, MissingPluginIsTheUnavailableEngine) {
+  Launch launch;
+  launch.program = installAlone("alone", "");
+  // The file check still comes first.
+  expectFailure(speech({path("missing.wav")}, launch), 66,
+                "tuvel-speech: audio file not found: " + path("missing.wav") + "\n");
+  expectFailure(speech({path("goforward.wav")}, launch), 2,
+                "tuvel-speech: speech engine PocketSphinx not available (" + path("alone") +
+                    "/tuvel-speech-pocketsphinx.so: cannot open shared object file: No such file "
+                    "or directory)" + INSTALL_ENGINE);
+}
+
+TEST_F(Program, MissingEngineLibraryIsTheUnavailableEngine) {
+  if (!canUnshare()) GTEST_SKIP() << "cannot make a mount namespace here";
+  // PocketSphinx's library hidden behind an empty file, in this run only.
+  std::ofstream(path("empty.so"));
+  const std::string library = "/usr/lib/x86_64-linux-gnu/libpocketsphinx.so.3";
+  ASSERT_TRUE(fs::exists(library));
+  Launch launch;
+  launch.program = "/usr/bin/unshare";
+  launch.argv = {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                 "mount --bind \"$0\" \"$1\" && exec \"$2\" \"$3\"", path("empty.so"), library,
+                 PROGRAM, path("goforward.wav")};
+  // The loader names the library by the path it found it under.
+  Outcome outcome = runProgram(launch);
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_TRUE(outcome.err.starts_with("tuvel-speech: speech engine PocketSphinx not available (/"))
+      << outcome.err;
+  EXPECT_TRUE(outcome.err.ends_with("/libpocketsphinx.so.3: file too short)" + INSTALL_ENGINE))
+      << outcome.err;
+}
+
+TEST_F(Program, NoModelForTheLocaleIsStatusThree) {
+  // An engine offering only de-DE and fr-CA in place of the real one.
+  Launch launch;
+  launch.program = installAlone("french-german", FAKE_PLUGIN);
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<std::string> lang;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{path("goforward.wav"), "en_GB"}, std::nullopt, "no speech model for en-GB (or en-US)"},
+      {{path("goforward.wav"), "ja-JP"}, std::nullopt, "no speech model for ja-JP (or en-US)"},
+      {{path("goforward.wav")}, "ja_JP.UTF-8", "no speech model for ja-JP (or en-US)"},
+      {{path("goforward.wav")}, "C", "no speech model for en-US (or en-US)"},
+  };
+  for (const Case& c : cases) {
+    launch.env = {{"LC_ALL", std::nullopt}, {"LC_MESSAGES", std::nullopt}, {"LANG", c.lang}};
+    expectFailure(speech(c.args, launch), 3, "tuvel-speech: " + c.message + "\n");
+  }
+  launch.env = {{"LC_ALL", "de_AT.UTF-8"}};
+  Outcome german = speech({path("goforward.wav")}, launch);
+  EXPECT_EQ(german.status, 0);
+  EXPECT_EQ(german.out, "bonjour\n");
+  EXPECT_EQ(german.err, "");
+}
+
+TEST_F(Program, WhatIsNotAudioFailsWithThePlatformDescription) {
+  fs::create_directories(path("folder.wav"));
+  const std::pair<std::string, std::string> cases[] = {
+      {path("folder.wav"), "Is a directory"},
+      {path("notes.wav"), "Invalid data found when processing input"},
+      {path("zero.wav"), "Invalid data found when processing input"},
+  };
+  for (const auto& [file, description] : cases)
+    expectFailure(speech({file}), 1, "tuvel-speech: " + description + "\n");
+}
+
+TEST_F(Program, TranscribesRecordedSpeechInEveryFormat) {
+  for (const char* name : {"goforward.wav", "goforward.flac", "goforward.ogg", "goforward.opus",
+                           "goforward.mp3", "goforward.m4a", "goforward-44k-stereo.wav"}) {
+    Outcome outcome = speech({path(name)});
+    EXPECT_EQ(outcome.status, 0) << name;
+    EXPECT_EQ(outcome.out, "go forward ten meters\n") << name;
+    EXPECT_EQ(outcome.err, "") << name;
+  }
+}
+
+TEST_F(Program, EveryLocaleComesToTheEnglishModel) {
+  const std::vector<std::string> cases[] = {
+      {"en-US"}, {"en_US"}, {"en_GB"}, {"fr-FR"}, {" en-US "}, {""}};
+  for (const auto& locale : cases) {
+    Outcome outcome = speech({path("goforward.wav"), locale[0]});
+    EXPECT_EQ(outcome.status, 0) << '"' << locale[0] << '"';
+    EXPECT_EQ(outcome.out, "go forward ten meters\n") << '"' << locale[0] << '"';
+  }
+  Launch launch;
+  launch.cwd = dir_;
+  launch.env = {{"LC_ALL", "de_DE.UTF-8"}};
+  Outcome relative = speech({"goforward.flac"}, launch);
+  EXPECT_EQ(relative.status, 0);
+  EXPECT_EQ(relative.out, "go forward ten meters\n");
+}
+
+TEST_F(Program, NoSpeechIsAnEmptyLine) {
+  for (const char* name : {"silence.wav", "empty.wav"}) {
+    Outcome outcome = speech({path(name)});
+    EXPECT_EQ(outcome.status, 0) << name;
+    EXPECT_EQ(outcome.out, "\n") << name;
+    EXPECT_EQ(outcome.err, "") << name;
+  }
+}
+
+}  // namespace
+}  // namespace tuvel::speech
