@@ -38,20 +38,40 @@ std::uint64_t line_entry_count(std::string_view text) {
   return feeds + 2;
 }
 
+namespace {
+
+// Line feeds are counted a block at a time and only the block that holds the
+// wanted one is searched byte by byte, so far entries cost one vector pass.
+constexpr std::size_t kSeekBlock = 255 * 16;
+
+// The offset just past the `k`-th line feed at or after `pos`, or the length
+// when there are fewer.
+std::uint64_t skip_line_feeds(std::string_view text, std::uint64_t pos, std::uint64_t k) {
+  while (k > 0 && text.size() - pos >= kSeekBlock) {
+    const std::uint64_t feeds = count_line_feeds(text.substr(pos, kSeekBlock));
+    if (feeds >= k) break;
+    k -= feeds;
+    pos += kSeekBlock;
+  }
+  for (; k > 0; --k) {
+    const void* hit = std::memchr(text.data() + pos, '\n', text.size() - pos);
+    if (hit == nullptr) return text.size();
+    pos = static_cast<std::uint64_t>(static_cast<const char*>(hit) - text.data()) + 1;
+  }
+  return pos;
+}
+
+}  // namespace
+
 void line_entries(std::string_view text, std::span<const std::uint64_t> ks, std::span<std::uint64_t> out) {
-  const std::uint64_t last = line_entry_count(text) - 1;
+  // Entry k > 0 lies just past the k-th line feed; the last entry, which has
+  // no line feed of its own when the text does not end with one, is the length.
   std::uint64_t entry = 0;  // index of the entry at `pos`
   std::uint64_t pos = 0;
   for (std::size_t i = 0; i < ks.size(); ++i) {
-    const std::uint64_t k = ks[i];
-    if (k == last) {
-      out[i] = text.size();
-      continue;
-    }
-    while (entry < k) {
-      const void* hit = std::memchr(text.data() + pos, '\n', text.size() - pos);
-      pos = static_cast<std::uint64_t>(static_cast<const char*>(hit) - text.data()) + 1;
-      ++entry;
+    if (ks[i] > entry) {
+      pos = skip_line_feeds(text, pos, ks[i] - entry);
+      entry = ks[i];
     }
     out[i] = pos;
   }
@@ -59,9 +79,15 @@ void line_entries(std::string_view text, std::span<const std::uint64_t> ks, std:
 
 std::vector<std::uint64_t> line_starts(std::string_view text) {
   std::vector<std::uint64_t> starts{0};
-  for (std::size_t i = 0; i + 1 < text.size(); ++i)
-    if (text[i] == '\n') starts.push_back(i + 1);
-  if (!text.empty()) starts.push_back(text.size());
+  if (text.empty()) return starts;
+  // Line feeds before the last byte start a line; a final one does not.
+  const std::string_view body = text.substr(0, text.size() - 1);
+  std::size_t pos = 0;
+  while (const void* hit = std::memchr(body.data() + pos, '\n', body.size() - pos)) {
+    pos = static_cast<std::size_t>(static_cast<const char*>(hit) - body.data()) + 1;
+    starts.push_back(pos);
+  }
+  starts.push_back(text.size());
   return starts;
 }
 
