@@ -185,6 +185,44 @@ TEST_F(Program, NoModelForTheLocaleIsStatusThree) {
   EXPECT_EQ(german.err, "");
 }
 
+// The model hidden behind an empty file system, in this run only.
+Launch withoutModel(const std::string& script, std::vector<std::string> args) {
+  Launch launch;
+  launch.program = "/usr/bin/unshare";
+  launch.argv = {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                 "mount -t tmpfs none \"$0\" && " + script, MODEL_DIR};
+  launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+  return launch;
+}
+
+TEST_F(Program, MissingModelWithoutRightsSaysWhatToRun) {
+  if (!canUnshare()) GTEST_SKIP() << "cannot make a mount namespace here";
+  // The audio path is a directory: had it been opened, the failure would say so.
+  Launch launch = withoutModel("exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$1\" \"$2\"",
+                               {PROGRAM, "/usr/share/pocketsphinx"});
+  expectFailure(runProgram(launch), 1,
+                "tuvel-speech: speech model for en-US is not installed (" + MODEL_DIR +
+                    "/en-us/en-us/feat.params: No such file or directory); install it with: sudo "
+                    "apt-get install --reinstall pocketsphinx-en-us\n");
+}
+
+TEST_F(Program, MissingModelIsInstalledOnceByThePackageManager) {
+  if (::geteuid() != 0 || !canUnshare()) GTEST_SKIP() << "needs root and a mount namespace";
+  if (shell("ls /var/cache/apt/archives/pocketsphinx-en-us_*.deb >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "the model package is not in the package cache; not downloading it";
+  // Installed by the first run into this namespace's empty model directory;
+  // the second finds it and leaves its files as they are.
+  Launch launch = withoutModel(
+      "\"$1\" \"$2\"; echo \"status $?\"; a=$(stat -c %i.%Z \"$0/en-us/en-us.lm.bin\"); "
+      "\"$1\" \"$2\"; echo \"status $?\"; b=$(stat -c %i.%Z \"$0/en-us/en-us.lm.bin\"); "
+      "[ \"$a\" = \"$b\" ] && echo unchanged",
+      {PROGRAM, path("goforward.wav")});
+  Outcome outcome = runProgram(launch);
+  EXPECT_EQ(outcome.out,
+            "go forward ten meters\nstatus 0\ngo forward ten meters\nstatus 0\nunchanged\n");
+  EXPECT_EQ(outcome.err, "");
+}
+
 TEST_F(Program, WhatIsNotAudioFailsWithThePlatformDescription) {
   fs::create_directories(path("folder.wav"));
   const std::pair<std::string, std::string> cases[] = {
