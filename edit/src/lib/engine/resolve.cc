@@ -1,10 +1,12 @@
 #include "engine/resolve.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
+#include "engine/search.h"
 #include "read/line_index.h"
 
 namespace tuvel {
@@ -22,19 +24,15 @@ Error too_many_matches() { return Error::plain("too many replacement matches"); 
 
 /// Appends the occurrences of `old` in `text` (non-overlapping, left to right)
 /// while `keep` allows, and counts them up to MAX_REPLACEMENTS + 1.
-/// memmem is linear in the text (glibc falls back to two-way).
 std::uint64_t find_occurrences(std::string_view text, std::string_view old, std::string_view replacement,
                                std::uint64_t keep, std::vector<Change>& changes) {
+  OccurrenceFinder finder(text, old);
   std::uint64_t found = 0;
-  const char* const base = text.data();
-  std::size_t pos = 0;
-  while (found <= MAX_REPLACEMENTS && text.size() - pos >= old.size()) {
-    const void* hit = ::memmem(base + pos, text.size() - pos, old.data(), old.size());
-    if (hit == nullptr) break;
-    const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+  while (found <= MAX_REPLACEMENTS) {
+    const std::size_t at = finder.next();
+    if (at == OccurrenceFinder::npos) break;
     if (found < keep) changes.push_back(Change{replacement, at, at + old.size()});
     ++found;
-    pos = at + old.size();
   }
   return found;
 }
