@@ -1,0 +1,430 @@
+// Confined source access through the library: the path policy, the walk,
+// the edit-only refusals and the lock, identity checks and snapshots.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "source/source.h"
+#include "source/utf8.h"
+#include "support/testing.h"
+
+namespace tuvel {
+namespace {
+
+using testing::TempDir;
+
+constexpr const char* kEloop = "Too many levels of symbolic links (os error 40)";
+constexpr const char* kEnoent = "No such file or directory (os error 2)";
+constexpr const char* kTraversal = "path must be relative, with no parent traversal";
+constexpr const char* kGit = "Git metadata cannot be edited";
+constexpr const char* kChanged = "source changed during access; read and retry";
+
+// Fails the test instead of hanging when an open blocks.
+class Watchdog {
+ public:
+  Watchdog() { ::alarm(10); }
+  ~Watchdog() { ::alarm(0); }
+};
+
+Repo must_open_repo(const std::string& path) {
+  auto repo = open_repo(path);
+  EXPECT_TRUE(repo.ok()) << repo.error().render();
+  return std::move(repo).value();
+}
+
+// "ok" or the code and rendered message of a failure.
+template <class T>
+std::string outcome(const Result<T>& result) {
+  if (result.ok()) return "ok";
+  return std::string(result.error().code()) + ": " + result.error().render();
+}
+
+// The snapshot, or the failure, of `rel` in `dir`.
+std::string snapshot_of(const TempDir& dir, const std::string& rel) {
+  Repo repo = must_open_repo(dir.path());
+  auto source = open_source(repo, rel, false);
+  if (!source.ok()) return outcome(source);
+  auto bytes = read_snapshot(*source);
+  if (!bytes.ok()) return outcome(bytes);
+  return *bytes;
+}
+
+TEST(OpenRepo, CanonicalisesAndRefusesNonDirectories) {
+  TempDir dir;
+  dir.write("repo/f", "x");
+  ASSERT_EQ(::symlink((dir / "repo").c_str(), (dir / "link").c_str()), 0);
+
+  auto through_link = open_repo(dir / "link/../link");
+  ASSERT_TRUE(through_link.ok()) << through_link.error().render();
+  char* real = ::realpath((dir / "repo").c_str(), nullptr);
+  EXPECT_EQ(through_link->root, real);
+  std::free(real);
+  EXPECT_TRUE(open_source(*through_link, "f", false).ok());
+
+  EXPECT_EQ(outcome(open_repo(dir / "missing")), std::string("io_or_request: ") + kEnoent);
+  EXPECT_EQ(outcome(open_repo(dir / "repo/f")), "io_or_request: repo must be a directory");
+  EXPECT_EQ(outcome(open_repo(dir / "repo/f/x")), "io_or_request: Not a directory (os error 20)");
+}
+
+TEST(OpenSource, PathPolicyInOrder) {
+  TempDir dir;
+  dir.write("a/b", "content");
+  dir.write(".gitignore", "g");
+  dir.write(".github/x", "h");
+  dir.write("x", "top");
+  Repo repo = must_open_repo(dir.path());
+
+  // A valid path to a/b of `n` bytes.
+  const auto path_of = [](std::size_t n) { return "a" + std::string(n - 2, '/') + "b"; };
+  const std::string long_valid = path_of(MAX_PATH_BYTES + 1);
+  const struct {
+    std::string path;
+    std::string expected;
+  } cases[] = {
+      {"a/b", "ok"},
+      {"a/./b", "ok"},
+      {"a//b", "ok"},
+      {"a/b/", "ok"},
+      {"a/b/.", "ok"},
+      {".gitignore", "ok"},
+      {".github/x", "ok"},
+      {"./a", kTraversal},
+      {".", kTraversal},
+      {"./", kTraversal},
+      {"/a", kTraversal},
+      {"//x", kTraversal},
+      {"a/../b", kTraversal},
+      {"a/..", kTraversal},
+      {"", kTraversal},
+      {"../.git", kTraversal},
+      {"src/.git/config", kGit},
+      {".git", kGit},
+      {"a/.git/", kGit},
+      {".git/" + std::string(4100, 'x'), kGit},
+      {long_valid, "path exceeds 4096 bytes"},
+      {path_of(MAX_PATH_BYTES), "ok"},
+      {"a/../" + long_valid, kTraversal},
+      {"a/c", kEnoent},
+      {"a/b/c", "Not a directory (os error 20)"},
+      {std::string("a\0b/c", 5), "Invalid argument (os error 22)"},
+      {std::string("a/b\0", 4), "Invalid argument (os error 22)"},
+      {"a/\xff", "filename is not UTF-8"},
+      {"\xff/b", kEnoent},
+      {std::string("a/\xff\0", 4), "filename is not UTF-8"},
+      {std::string(300, 'n'), "File name too long (os error 36)"},
+  };
+  for (const auto& c : cases) {
+    auto source = open_source(repo, c.path, false);
+    const std::string expected = c.expected == "ok" ? "ok" : "io_or_request: " + c.expected;
+    EXPECT_EQ(outcome(source), expected) << "path of " << c.path.size() << " bytes: " << c.path.substr(0, 40);
+  }
+
+  auto source = open_source(repo, "a/./b/", false);
+  ASSERT_TRUE(source.ok());
+  EXPECT_EQ(source->parent, std::vector<std::string>{"a"});
+  EXPECT_EQ(source->name, "b");
+  EXPECT_EQ(source->root, repo.root);
+  EXPECT_FALSE(source->for_edit);
+}
+
+TEST(OpenSource, SymbolicLinksRefusedAtEveryLevel) {
+  TempDir dir;
+  dir.write("d/e/f", "x");
+  ASSERT_EQ(::symlink("f", (dir / "d/e/file_link").c_str()), 0);
+  ASSERT_EQ(::symlink("d", (dir / "dir_link").c_str()), 0);
+  ASSERT_EQ(::symlink("e", (dir / "d/inner_link").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "d").c_str(), (dir / "absolute_link").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere", (dir / "dangling").c_str()), 0);
+  Repo repo = must_open_repo(dir.path());
+
+  for (const char* path : {"d/e/file_link", "dir_link/e/f", "d/inner_link/f", "absolute_link/e/f", "dangling"}) {
+    for (bool for_edit : {false, true}) {
+      EXPECT_EQ(outcome(open_source(repo, path, for_edit)), std::string("io_or_request: ") + kEloop) << path;
+    }
+  }
+  EXPECT_EQ(outcome(open_source(repo, "d/e/f", false)), "ok");
+}
+
+TEST(OpenSource, NonRegularFilesRefusedWithoutBlocking) {
+  Watchdog watchdog;
+  TempDir dir;
+  dir.write("d/f", "x");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+  Repo repo = must_open_repo(dir.path());
+  for (const char* path : {"fifo", "d", "d/"}) {
+    for (bool for_edit : {false, true}) {
+      EXPECT_EQ(outcome(open_source(repo, path, for_edit)), "io_or_request: source must be a regular file") << path;
+    }
+  }
+}
+
+TEST(OpenSource, EditOnlyRefusals) {
+  TempDir dir;
+  dir.write("plain", "x");
+  dir.write("linked", "x");
+  ASSERT_EQ(::link((dir / "linked").c_str(), (dir / "second_name").c_str()), 0);
+  const struct {
+    std::string name;
+    mode_t mode;
+    std::string edit_outcome;
+  } cases[] = {
+      {"plain", 0644, "ok"},
+      {"group_writable", 0464, "ok"},
+      {"others_writable", 0446, "ok"},
+      {"linked", 0644, "io_or_request: refusing to replace a hard-linked file"},
+      {"read_only", 0444, "io_or_request: source is read-only"},
+      {"executable", 0555, "io_or_request: source is read-only"},
+      {"setuid", 04755, "io_or_request: special permission bits are unsupported"},
+      {"setgid", 02644, "io_or_request: special permission bits are unsupported"},
+      {"sticky", 01644, "io_or_request: special permission bits are unsupported"},
+      {"read_only_setuid", 04444, "io_or_request: source is read-only"},
+  };
+  for (const auto& c : cases) {
+    if (c.name != "linked") dir.write(c.name, "x");
+    ASSERT_EQ(::chmod((dir / c.name).c_str(), c.mode), 0);
+  }
+  Repo repo = must_open_repo(dir.path());
+  for (const auto& c : cases) {
+    // Reading needs no write access; the permission bits alone decide.
+    auto read = open_source(repo, c.name, false);
+    EXPECT_EQ(outcome(read), "ok") << c.name;
+    if (read.ok()) {
+      auto bytes = read_snapshot(*read);
+      EXPECT_EQ(outcome(bytes), "ok") << c.name;
+    }
+    auto edit = open_source(repo, c.name, true);
+    EXPECT_EQ(outcome(edit), c.edit_outcome) << c.name;
+    if (edit.ok()) {
+      EXPECT_TRUE(edit->for_edit);
+    }
+  }
+}
+
+TEST(OpenSource, WriterLockIsExclusiveAndReleased) {
+  TempDir dir;
+  dir.write("f", "x");
+  Repo repo = must_open_repo(dir.path());
+  {
+    auto first = open_source(repo, "f", true);
+    ASSERT_TRUE(first.ok()) << first.error().render();
+    EXPECT_EQ(outcome(open_source(repo, "f", true)), "busy: another writer holds the file lock; retry");
+    // Readers take no lock and are not blocked.
+    auto reader = open_source(repo, "f", false);
+    ASSERT_TRUE(reader.ok());
+    EXPECT_EQ(outcome(read_snapshot(*reader)), "ok");
+
+    // A move keeps the lock with the new owner.
+    Source moved = std::move(first).value();
+    EXPECT_EQ(outcome(open_source(repo, "f", true)), "busy: another writer holds the file lock; retry");
+  }
+  auto again = open_source(repo, "f", true);
+  EXPECT_EQ(outcome(again), "ok");
+
+  // Assigning over a locking Source releases its lock first.
+  Source other = std::move(again).value();
+  other = Source();
+  const int fd = ::open((dir / "f").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+}
+
+TEST(ReadSnapshot, KeepsBytesAsTheyAre) {
+  TempDir dir;
+  const std::string cases[] = {
+      "",
+      "one line without feed",
+      "a\r\nb\r\n",
+      "\xef\xbb\xbf" "bom\n",
+      "\n\n\n",
+      "h\xc3\xa9llo w\xc3\xb6rld \xe2\x82\xac \xf0\x9d\x84\x9e\r",
+  };
+  for (const auto& content : cases) {
+    dir.write("f", content);
+    EXPECT_EQ(snapshot_of(dir, "f"), content);
+  }
+}
+
+TEST(ReadSnapshot, SizeBoundary) {
+  TempDir dir;
+  std::string content(MAX_SOURCE_BYTES, 'a');
+  content[100] = '\n';
+  dir.write("exact", content);
+  content.push_back('b');
+  dir.write("over", content);
+
+  const std::string exact = snapshot_of(dir, "exact");
+  EXPECT_EQ(exact.size(), MAX_SOURCE_BYTES);
+  EXPECT_EQ(exact, content.substr(0, MAX_SOURCE_BYTES));
+  EXPECT_EQ(snapshot_of(dir, "over"), "io_or_request: source exceeds 16 MiB");
+}
+
+TEST(ReadSnapshot, GrowthBeyondTheLimitStopsTheRead) {
+  TempDir dir;
+  dir.write("f", "small\n");
+  Repo repo = must_open_repo(dir.path());
+  auto source = open_source(repo, "f", false);
+  ASSERT_TRUE(source.ok());
+  // Grown after the open: the recorded size passes, the read finds more.
+  ASSERT_EQ(::truncate((dir / "f").c_str(), static_cast<off_t>(MAX_SOURCE_BYTES + 2)), 0);
+  EXPECT_EQ(outcome(read_snapshot(*source)), "io_or_request: source grew beyond 16 MiB");
+}
+
+TEST(ReadSnapshot, NulComesBeforeUtf8) {
+  TempDir dir;
+  const struct {
+    std::string content;
+    std::string expected;
+  } cases[] = {
+      {std::string("a\0b", 3), "io_or_request: source contains NUL"},
+      {std::string("\xff\0", 2), "io_or_request: source contains NUL"},
+      {std::string(200, 'a') + "\xff" + std::string(200, 'b') + std::string(1, '\0'), "io_or_request: source contains NUL"},
+      {"ok\xff", "io_or_request: source is not UTF-8: invalid utf-8 sequence of 1 bytes from index 2"},
+      {"ok\xe2\x82", "io_or_request: source is not UTF-8: incomplete utf-8 byte sequence from index 2"},
+  };
+  for (const auto& c : cases) {
+    dir.write("f", c.content);
+    EXPECT_EQ(snapshot_of(dir, "f"), c.expected);
+  }
+}
+
+TEST(Utf8, CausesLikeAMaximalSubpartDecoder) {
+  const struct {
+    std::string bytes;
+    std::string cause;  // empty: valid
+  } cases[] = {
+      {"", ""},
+      {"plain ascii", ""},
+      {"\xc2\x80\xdf\xbf\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", ""},
+      {"\xff", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"ab\x80", "invalid utf-8 sequence of 1 bytes from index 2"},
+      {"\xc0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xc1\xbf", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xc3", "incomplete utf-8 byte sequence from index 0"},
+      {"\xc3(", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xe2\x82", "incomplete utf-8 byte sequence from index 0"},
+      {"\xe2\x82(", "invalid utf-8 sequence of 2 bytes from index 0"},
+      {"\xe2(\x82", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xe0\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xe0\x9f\xbf", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xed\xa0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xe0", "incomplete utf-8 byte sequence from index 0"},
+      {"\xe0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xf0\x9f\x98", "incomplete utf-8 byte sequence from index 0"},
+      {"\xf0\x9f\x98(", "invalid utf-8 sequence of 3 bytes from index 0"},
+      {"\xf0\x9f(", "invalid utf-8 sequence of 2 bytes from index 0"},
+      {"\xf0\x8f\xbf\xbf", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xf4\x90\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xf5\x80\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xf8", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"x\xc3\xa9\xc3", "incomplete utf-8 byte sequence from index 3"},
+      {"\xe2\x82\xac\xe2\x82\xac\x80", "invalid utf-8 sequence of 1 bytes from index 6"},
+      {std::string(70, 'a') + "\xe2\x82(", "invalid utf-8 sequence of 2 bytes from index 70"},
+  };
+  for (const auto& c : cases) {
+    const auto error = find_utf8_error(c.bytes);
+    EXPECT_EQ(error ? describe(*error) : "", c.cause) << c.bytes;
+  }
+}
+
+TEST(Utf8, ErrorFoundAtEveryOffsetOfTheVectorPath) {
+  for (std::size_t at = 0; at < 200; ++at) {
+    std::string text(at, 'a');
+    text += "\xe2\x82\xac";  // a valid character first, so the scan resumes after it
+    text += std::string(at % 37, 'b');
+    const std::size_t bad = text.size();
+    text += "\xa0";
+    text += std::string(150, 'c');
+    const auto error = find_utf8_error(text);
+    ASSERT_TRUE(error.has_value()) << at;
+    EXPECT_EQ(error->index, bad);
+    EXPECT_EQ(error->length, 1u);
+  }
+}
+
+TEST(CheckIdentity, ConcurrentChangesAreDetected) {
+  struct Case {
+    const char* what;
+    void (*change)(const TempDir&);
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"appended", [](const TempDir& d) { ASSERT_EQ(::truncate((d / "repo/d/f").c_str(), 10), 0); }, "concurrent_change: " + std::string(kChanged)},
+      {"times changed, same size",
+       [](const TempDir& d) {
+         const timespec times[2] = {{0, UTIME_OMIT}, {12345, 678}};
+         ASSERT_EQ(::utimensat(AT_FDCWD, (d / "repo/d/f").c_str(), times, 0), 0);
+       },
+       "concurrent_change: " + std::string(kChanged)},
+      {"renamed over",
+       [](const TempDir& d) {
+         d.write("repo/d/other", "line\n");
+         ASSERT_EQ(::rename((d / "repo/d/other").c_str(), (d / "repo/d/f").c_str()), 0);
+       },
+       "concurrent_change: " + std::string(kChanged)},
+      {"link moved over",
+       [](const TempDir& d) {
+         ASSERT_EQ(::symlink("g", (d / "repo/d/link").c_str()), 0);
+         ASSERT_EQ(::rename((d / "repo/d/link").c_str(), (d / "repo/d/f").c_str()), 0);
+       },
+       "concurrent_change: " + std::string(kChanged)},
+      {"directory replaced",
+       [](const TempDir& d) {
+         ASSERT_EQ(::rename((d / "repo/d").c_str(), (d / "repo/d_old").c_str()), 0);
+         d.write("repo/d/f", "line\n");
+       },
+       "io_or_request: source directory changed during access"},
+      {"directory replaced by a link",
+       [](const TempDir& d) {
+         ASSERT_EQ(::rename((d / "repo/d").c_str(), (d / "repo/d_old").c_str()), 0);
+         ASSERT_EQ(::symlink("d_old", (d / "repo/d").c_str()), 0);
+       },
+       std::string("io_or_request: ") + kEloop},
+      {"repository replaced",
+       [](const TempDir& d) {
+         ASSERT_EQ(::rename((d / "repo").c_str(), (d / "repo_old").c_str()), 0);
+         d.write("repo/d/f", "line\n");
+       },
+       "io_or_request: repo changed during access"},
+      {"repository replaced by a link",
+       [](const TempDir& d) {
+         ASSERT_EQ(::rename((d / "repo").c_str(), (d / "repo_old").c_str()), 0);
+         ASSERT_EQ(::symlink("repo_old", (d / "repo").c_str()), 0);
+       },
+       "io_or_request: repo changed during access"},
+  };
+  for (const Case& c : cases) {
+    TempDir top;
+    top.write("repo/d/f", "line\n");
+    top.write("repo/d/g", "other\n");
+    Repo repo = must_open_repo(top / "repo");
+    auto source = open_source(repo, "d/f", false);
+    ASSERT_TRUE(source.ok()) << c.what;
+    c.change(top);
+    EXPECT_EQ(outcome(read_snapshot(*source)), c.expected) << c.what;
+  }
+}
+
+TEST(Revision, MatchesB3sum) {
+  TempDir dir;
+  std::string mixed;
+  for (std::size_t i = 0; i < 3 * 1024 * 1024 + 17; ++i) mixed.push_back(static_cast<char>('a' + (i * 7919 % 26)));
+  const std::string cases[] = {"", "a\nb", std::string(1024, 'x'), std::string(1025, 'y'), mixed};
+  EXPECT_EQ(revision(""), "af1349b9f5f9a1a6a0404dea36dcc9499bcb25c9adc112b7cc9a93cae41f3262");
+  for (const auto& content : cases) {
+    dir.write("f", content);
+    const auto run = testing::run("/usr/bin/b3sum", {"--no-names", dir / "f"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(revision(content) + "\n", run.out) << content.size();
+  }
+}
+
+}  // namespace
+}  // namespace tuvel
