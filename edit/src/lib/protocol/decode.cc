@@ -1,8 +1,380 @@
+// The typed layer of the decoder: reads the request records straight from
+// the text, front to back, and hands the two parts that are read whole (a
+// body before "op", an edit's fields) to a Plain store and the Matcher.
 #include "protocol/decode.h"
 
-namespace tuvel {
+#include <span>
 
-Result<Request> decode_request(std::string_view) { return Error::plain("not implemented"); }
-Result<EditRequest> decode_edit_request(std::string_view) { return Error::plain("not implemented"); }
+#include "protocol/decode_match.h"
+#include "protocol/decode_messages.h"
+#include "protocol/decode_plain.h"
+#include "protocol/decode_reader.h"
+
+namespace tuvel {
+namespace {
+
+using namespace decode;
+
+class Decoder {
+ public:
+  explicit Decoder(std::string_view text) : r_(text) {}
+
+  bool request(Request& out);
+  bool edit_request(EditRequest& out);
+  bool finish() { return r_.end(); }
+  Error error() {
+    r_.place();
+    return Error::plain(with_position(r_.fault().message, r_.text(), r_.fault().at));
+  }
+
+ private:
+  template <class Visit>
+  bool contents(bool array, Visit visit);
+  template <class Field>
+  bool structure(const Shape& shape, Field field);
+  template <class T, class Element>
+  bool sequence(std::vector<T>& out, Element element);
+  bool envelope(Request& out);
+  bool envelope_key(bool& first, int& which);
+  bool op_value(Op& out);
+  bool body(Op op, Request& out);
+  bool read_request(ReadRequest& out);
+  bool read_spec(ReadSpec& out);
+  bool edit(std::vector<Edit>& out);
+  bool variant(std::span<const std::string_view> names, std::string_view list, int& out);
+  bool string(std::string& out);
+  bool usize(std::uint64_t& out);
+  bool optional_usize(std::optional<std::uint64_t>& out);
+
+  Reader r_;
+  Plain held_;  // a body that stood before "op"
+  Plain edit_;  // the fields of the edit being read
+  std::string key_;
+};
+
+// The array or object whose bracket is ahead: `visit` reads its contents.
+// A fault without a point of its own is placed where the value closes.
+template <class Visit>
+bool Decoder::contents(bool array, Visit visit) {
+  if (!r_.enter()) return false;
+  const bool ok = visit();
+  r_.leave();
+  if (ok) return array ? r_.end_seq() : r_.end_map();
+  if (!r_.placed()) {
+    if (array) {
+      r_.skip_end_seq();
+    } else {
+      r_.skip_end_map();
+    }
+    r_.place();
+  }
+  return false;
+}
+
+template <class Field>
+bool Decoder::structure(const Shape& shape, Field field) {
+  const int c = r_.skip_ws();
+  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
+  if (c == '[') {
+    return contents(true, [&] {
+      bool first = true;
+      for (std::size_t f = 0; f < shape.count; ++f) {
+        bool has = false;
+        if (!r_.next_element(first, has)) return false;
+        if (has) {
+          if (!field(f)) return false;
+        } else if (shape.presence[f] != Presence::Default) {
+          return r_.fail_model(invalid_length(f, shape.seq_expected));
+        }
+      }
+      return true;
+    });
+  }
+  if (c == '{') {
+    return contents(false, [&] {
+      bool seen[3] = {};
+      bool first = true;
+      for (;;) {
+        bool has = false;
+        if (!r_.next_key(first, has)) return false;
+        if (!has) break;
+        r_.bump();
+        if (!r_.string_into(key_)) return false;
+        // Key faults are reported just past the key's closing quote.
+        const int f = field_index(shape, key_);
+        if (f < 0) return r_.fail_here(unknown_field(key_, shape.names));
+        if (seen[f]) return r_.fail_here(duplicate_field(shape.fields[f]));
+        seen[f] = true;
+        if (!r_.colon() || !field(static_cast<std::size_t>(f))) return false;
+      }
+      for (std::size_t f = 0; f < shape.count; ++f) {
+        if (!seen[f] && shape.presence[f] == Presence::Required) return r_.fail_model(missing_field(shape.fields[f]));
+      }
+      return true;
+    });
+  }
+  return r_.invalid_type(shape.expected);
+}
+
+template <class T, class Element>
+bool Decoder::sequence(std::vector<T>& out, Element element) {
+  const int c = r_.skip_ws();
+  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
+  if (c != '[') return r_.invalid_type(kExpectSequence);
+  return contents(true, [&] {
+    bool first = true;
+    for (;;) {
+      bool has = false;
+      if (!r_.next_element(first, has)) return false;
+      if (!has) return true;
+      if (!element(out)) return false;
+    }
+  });
+}
+
+bool Decoder::string(std::string& out) {
+  const int c = r_.skip_ws();
+  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
+  if (c != '"') return r_.invalid_type(kExpectString);
+  r_.bump();
+  return r_.string_into(out);
+}
+
+bool Decoder::usize(std::uint64_t& out) {
+  const int c = r_.skip_ws();
+  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
+  if (c != '-' && (c < '0' || c > '9')) return r_.invalid_type(kExpectUsize);
+  Number n;
+  if (!r_.number(n)) return false;
+  switch (n.kind) {
+    case Number::Kind::Unsigned: out = n.u; return true;
+    case Number::Kind::Signed: return r_.fail_here(invalid_value(found_number(n), kExpectUsize));
+    case Number::Kind::Float: break;
+  }
+  return r_.fail_here(invalid_type(found_number(n), kExpectUsize));
+}
+
+bool Decoder::optional_usize(std::optional<std::uint64_t>& out) {
+  if (r_.skip_ws() == 'n') {
+    r_.bump();
+    if (!r_.ident("ull")) return false;
+    out.reset();
+    return true;
+  }
+  std::uint64_t value = 0;
+  if (!usize(value)) return false;
+  out = value;
+  return true;
+}
+
+bool Decoder::variant(std::span<const std::string_view> names, std::string_view list, int& out) {
+  const int c = r_.skip_ws();
+  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
+  if (c != '"') return r_.invalid_type(kExpectVariant);
+  r_.bump();
+  if (!r_.string_into(key_)) return false;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    if (key_ == names[k]) {
+      out = static_cast<int>(k);
+      return true;
+    }
+  }
+  return r_.fail_here(unknown_variant(key_, list));
+}
+
+bool Decoder::read_request(ReadRequest& out) {
+  return structure(kReadRequestShape, [&](std::size_t) {
+    return sequence(out.files, [&](std::vector<ReadSpec>& files) { return read_spec(files.emplace_back()); });
+  });
+}
+
+bool Decoder::read_spec(ReadSpec& out) {
+  return structure(kReadSpecShape, [&](std::size_t f) {
+    switch (f) {
+      case 0: return string(out.path);
+      case 1: return usize(out.start);
+      default: return optional_usize(out.end);
+    }
+  });
+}
+
+bool Decoder::edit_request(EditRequest& out) {
+  return structure(kEditRequestShape, [&](std::size_t f) {
+    switch (f) {
+      case 0: return string(out.path);
+      case 1: return string(out.revision);
+      default: return sequence(out.edits, [&](std::vector<Edit>& edits) { return edit(edits); });
+    }
+  });
+}
+
+// An edit is read whole first: "kind" is matched as it comes, every other
+// member is held, and the held members are matched once the kind is known.
+bool Decoder::edit(std::vector<Edit>& out) {
+  const int c = r_.skip_ws();
+  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
+  edit_.reset(r_.text());
+  int kind = -1;
+  std::size_t root = 0;
+  bool read = false;
+  if (c == '{') {
+    read = contents(false, [&] {
+      root = edit_.open(Node::Kind::Object);
+      std::size_t count = 0;
+      bool first = true;
+      for (;;) {
+        bool has = false;
+        if (!r_.next_key(first, has)) return false;
+        if (!has) break;
+        r_.bump();
+        if (!edit_.capture_string(r_)) return false;
+        if (edit_.string(edit_.size() - 1) == kKindKey) {
+          edit_.drop_string();
+          if (kind >= 0) return r_.fail_here(duplicate_field(kKindKey));
+          if (!r_.colon() || !variant(kKindNames, kKindList, kind)) return false;
+          continue;
+        }
+        if (!r_.colon() || !edit_.capture(r_)) return false;
+        ++count;
+      }
+      edit_.close(root, count);
+      if (kind < 0) return r_.fail_model(missing_field(kKindKey));
+      return true;
+    });
+  } else if (c == '[') {
+    read = contents(true, [&] {
+      bool first = true;
+      bool has = false;
+      if (!r_.next_element(first, has)) return false;
+      if (!has) return r_.fail_model(missing_field(kKindKey));
+      if (!variant(kKindNames, kKindList, kind)) return false;
+      root = edit_.open(Node::Kind::Array);
+      std::size_t count = 0;
+      for (;;) {
+        if (!r_.next_element(first, has)) return false;
+        if (!has) break;
+        if (!edit_.capture(r_)) return false;
+        ++count;
+      }
+      edit_.close(root, count);
+      return true;
+    });
+  } else {
+    return r_.invalid_type(kExpectEdit);
+  }
+  if (!read) return false;
+  return Matcher(edit_, r_).edit_fields(kind, root, 0, out);
+}
+
+// The op: a name, or an object whose one key is the name and whose value is null.
+bool Decoder::op_value(Op& out) {
+  const int c = r_.skip_ws();
+  int index = 0;
+  if (c == '"') {
+    if (!variant(kOpNames, kOpList, index)) return false;
+  } else if (c == '{') {
+    if (!r_.enter() || !variant(kOpNames, kOpList, index) || !r_.colon()) return false;
+    const int v = r_.skip_ws();
+    if (v == Reader::kEnd) return r_.fail_peek(kEofValue);
+    if (v != 'n') return r_.invalid_type(kExpectUnit);
+    r_.bump();
+    if (!r_.ident("ull")) return false;
+    r_.leave();
+    const int close = r_.skip_ws();
+    if (close != '}') return r_.fail_here(close == Reader::kEnd ? kEofObject : kExpectedValue);
+    r_.bump();
+  } else {
+    return r_.fail_peek(c == Reader::kEnd ? kEofValue : kExpectedValue);
+  }
+  out = static_cast<Op>(index);
+  return true;
+}
+
+bool Decoder::body(Op op, Request& out) {
+  out.op = op;
+  if (op == Op::Read) return read_request(out.body.emplace<ReadRequest>());
+  return edit_request(out.body.emplace<EditRequest>());
+}
+
+// which: 0 at the end of the object, 1 for "op", 2 for "request".
+bool Decoder::envelope_key(bool& first, int& which) {
+  bool has = false;
+  if (!r_.next_key(first, has)) return false;
+  which = 0;
+  if (!has) return true;
+  r_.bump();
+  if (!r_.string_into(key_)) return false;
+  if (key_ == kOpKey) {
+    which = 1;
+  } else if (key_ == kRequestKey) {
+    which = 2;
+  } else {
+    return r_.fail_here(invalid_value(found_string(key_), kExpectEnvelopeKey));
+  }
+  return true;
+}
+
+bool Decoder::envelope(Request& out) {
+  bool first = true;
+  int key = 0;
+  if (!envelope_key(first, key)) return false;
+  if (key == 0) return r_.fail_model(missing_field(kOpKey));
+  Op op = Op::Read;
+  if (key == 1) {
+    if (!r_.colon() || !op_value(op) || !envelope_key(first, key)) return false;
+    if (key == 0) return r_.fail_model(missing_field(kRequestKey));
+    if (key == 1) return r_.fail_here(duplicate_field(kOpKey));
+    if (!r_.colon() || !body(op, out)) return false;
+  } else {
+    // The body comes first: hold it until the op names its type.
+    held_.reset(r_.text());
+    if (!r_.colon() || !held_.capture(r_) || !envelope_key(first, key)) return false;
+    if (key == 0) return r_.fail_model(missing_field(kOpKey));
+    if (key == 2) return r_.fail_here(duplicate_field(kRequestKey));
+    if (!r_.colon() || !op_value(op)) return false;
+    out.op = op;
+    Matcher held(held_, r_);
+    const bool matched = op == Op::Read ? held.read_request(0, out.body.emplace<ReadRequest>())
+                                        : held.edit_request(0, out.body.emplace<EditRequest>());
+    if (!matched) return false;
+  }
+  if (!envelope_key(first, key)) return false;
+  if (key == 1) return r_.fail_here(duplicate_field(kOpKey));
+  if (key == 2) return r_.fail_here(duplicate_field(kRequestKey));
+  return true;
+}
+
+bool Decoder::request(Request& out) {
+  const int c = r_.skip_ws();
+  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
+  if (c == '{') return contents(false, [&] { return envelope(out); });
+  if (c != '[') return r_.invalid_type(kExpectRequest);
+  return contents(true, [&] {
+    bool first = true;
+    bool has = false;
+    if (!r_.next_element(first, has)) return false;
+    if (!has) return r_.fail_model(invalid_length(0, kExpectRequest));
+    int index = 0;
+    if (!variant(kOpNames, kOpList, index) || !r_.next_element(first, has)) return false;
+    if (!has) return r_.fail_model(invalid_length(1, kExpectRequest));
+    return body(static_cast<Op>(index), out);
+  });
+}
+
+}  // namespace
+
+Result<Request> decode_request(std::string_view text) {
+  Decoder decoder(text);
+  Request request;
+  if (!decoder.request(request) || !decoder.finish()) return decoder.error();
+  return request;
+}
+
+Result<EditRequest> decode_edit_request(std::string_view text) {
+  Decoder decoder(text);
+  EditRequest request;
+  if (!decoder.edit_request(request) || !decoder.finish()) return decoder.error();
+  return request;
+}
 
 }  // namespace tuvel

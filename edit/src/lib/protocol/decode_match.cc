@@ -1,0 +1,191 @@
+#include "protocol/decode_match.h"
+
+#include "protocol/decode_messages.h"
+
+namespace tuvel::decode {
+
+using Kind = Node::Kind;
+
+template <class Field>
+bool Matcher::structure(const Shape& shape, std::size_t i, std::size_t skip, Field field) {
+  const Node& node = plain_[i];
+  if (node.kind == Kind::Array) {
+    const std::size_t total = node.size - skip;
+    std::size_t at = i + 1;
+    for (std::size_t k = 0; k < skip; ++k) at = plain_.next(at);
+    std::size_t taken = 0;
+    for (std::size_t f = 0; f < shape.count; ++f) {
+      if (taken < total) {
+        if (!field(f, at)) return false;
+        at = plain_.next(at);
+        ++taken;
+      } else if (shape.presence[f] != Presence::Default) {
+        return fail(invalid_length(f, shape.seq_expected));
+      }
+    }
+    if (taken < total) return fail(invalid_length(total, in_sequence(taken)));
+    return true;
+  }
+  if (node.kind == Kind::Object) {
+    bool seen[3] = {};
+    std::size_t at = i + 1;
+    for (std::uint32_t m = 0; m < node.size; ++m) {
+      const std::string_view key = plain_.string(at);
+      const std::size_t value = at + 1;
+      at = plain_.next(value);
+      if (key == kKindKey) continue;  // an edit's tag, matched by the caller
+      const int f = field_index(shape, key);
+      if (f < 0) return fail(unknown_field(key, shape.names));
+      if (seen[f]) return fail(duplicate_field(shape.fields[f]));
+      seen[f] = true;
+      if (!field(static_cast<std::size_t>(f), value)) return false;
+    }
+    for (std::size_t f = 0; f < shape.count; ++f) {
+      if (!seen[f] && shape.presence[f] == Presence::Required) return fail(missing_field(shape.fields[f]));
+    }
+    return true;
+  }
+  return fail(invalid_type(plain_.found(i), shape.expected));
+}
+
+bool Matcher::string(std::size_t i, std::string& out) {
+  if (plain_[i].kind != Kind::String) return fail(invalid_type(plain_.found(i), kExpectString));
+  out.assign(plain_.string(i));
+  return true;
+}
+
+bool Matcher::usize(std::size_t i, std::uint64_t& out) {
+  const Node& node = plain_[i];
+  if (node.kind == Kind::Unsigned) {
+    out = node.value;
+    return true;
+  }
+  if (node.kind == Kind::Signed) return fail(invalid_value(plain_.found(i), kExpectUsize));
+  return fail(invalid_type(plain_.found(i), kExpectUsize));
+}
+
+bool Matcher::optional_usize(std::size_t i, std::optional<std::uint64_t>& out) {
+  if (plain_[i].kind == Kind::Null) {
+    out.reset();
+    return true;
+  }
+  std::uint64_t value = 0;
+  if (!usize(i, value)) return false;
+  out = value;
+  return true;
+}
+
+template <class T, class Element>
+bool Matcher::sequence(std::size_t i, std::vector<T>& out, Element element) {
+  const Node& node = plain_[i];
+  if (node.kind != Kind::Array) return fail(invalid_type(plain_.found(i), kExpectSequence));
+  out.clear();
+  out.reserve(node.size);
+  std::size_t at = i + 1;
+  for (std::uint32_t k = 0; k < node.size; ++k) {
+    if (!element(at, out)) return false;
+    at = plain_.next(at);
+  }
+  return true;
+}
+
+bool Matcher::read_request(std::size_t i, ReadRequest& out) {
+  return structure(kReadRequestShape, i, 0, [&](std::size_t, std::size_t v) {
+    return sequence(v, out.files, [&](std::size_t at, std::vector<ReadSpec>& files) { return read_spec(at, files.emplace_back()); });
+  });
+}
+
+bool Matcher::read_spec(std::size_t i, ReadSpec& out) {
+  return structure(kReadSpecShape, i, 0, [&](std::size_t f, std::size_t v) {
+    switch (f) {
+      case 0: return string(v, out.path);
+      case 1: return usize(v, out.start);
+      default: return optional_usize(v, out.end);
+    }
+  });
+}
+
+bool Matcher::edit_request(std::size_t i, EditRequest& out) {
+  return structure(kEditRequestShape, i, 0, [&](std::size_t f, std::size_t v) {
+    switch (f) {
+      case 0: return string(v, out.path);
+      case 1: return string(v, out.revision);
+      default: return sequence(v, out.edits, [&](std::size_t at, std::vector<Edit>& edits) { return edit(at, edits); });
+    }
+  });
+}
+
+bool Matcher::kind(std::size_t i, int& out) {
+  const Node& node = plain_[i];
+  if (node.kind == Kind::String) {
+    const std::string_view name = plain_.string(i);
+    for (int k = 0; k < 2; ++k) {
+      if (name == kKindNames[k]) {
+        out = k;
+        return true;
+      }
+    }
+    return fail(unknown_variant(name, kKindList));
+  }
+  // Held values may name the kind by its index.
+  if (node.kind == Kind::Unsigned) {
+    if (node.value < 2) {
+      out = static_cast<int>(node.value);
+      return true;
+    }
+    return fail(invalid_value(plain_.found(i), kExpectVariantIndex));
+  }
+  return fail(invalid_type(plain_.found(i), kExpectVariant));
+}
+
+bool Matcher::edit(std::size_t i, std::vector<Edit>& out) {
+  const Node& node = plain_[i];
+  int k = -1;
+  if (node.kind == Kind::Object) {
+    std::size_t at = i + 1;
+    for (std::uint32_t m = 0; m < node.size; ++m) {
+      const std::size_t value = at + 1;
+      if (plain_.string(at) == kKindKey) {
+        if (k >= 0) return fail(duplicate_field(kKindKey));
+        if (!kind(value, k)) return false;
+      }
+      at = plain_.next(value);
+    }
+    if (k < 0) return fail(missing_field(kKindKey));
+    return edit_fields(k, i, 0, out);
+  }
+  if (node.kind == Kind::Array) {
+    if (node.size == 0) return fail(missing_field(kKindKey));
+    if (!kind(i + 1, k)) return false;
+    return edit_fields(k, i, 1, out);
+  }
+  return fail(invalid_type(plain_.found(i), kExpectEdit));
+}
+
+// Edit is built from a finished kind: g++ does not let it be default-constructed.
+bool Matcher::edit_fields(int kind, std::size_t i, std::size_t skip, std::vector<Edit>& out) {
+  if (kind == 0) {
+    Edit::Lines lines{0, 0, {}};
+    const bool ok = structure(kLinesShape, i, skip, [&](std::size_t f, std::size_t v) {
+      switch (f) {
+        case 0: return usize(v, lines.start);
+        case 1: return usize(v, lines.end);
+        default: return string(v, lines.text);
+      }
+    });
+    if (ok) out.push_back(Edit{std::move(lines)});
+    return ok;
+  }
+  Edit::Replace replace{{}, {}, 0};
+  const bool ok = structure(kReplaceShape, i, skip, [&](std::size_t f, std::size_t v) {
+    switch (f) {
+      case 0: return string(v, replace.old_text);
+      case 1: return string(v, replace.new_text);
+      default: return usize(v, replace.count);
+    }
+  });
+  if (ok) out.push_back(Edit{std::move(replace)});
+  return ok;
+}
+
+}  // namespace tuvel::decode

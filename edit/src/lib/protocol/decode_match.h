@@ -1,0 +1,45 @@
+// Matcher: matches values held in a Plain store against the request model.
+// Its failures carry no position of their own (Reader::fail_model); the
+// caller's enclosing value places them when it closes.
+#pragma once
+
+#include <cstddef>
+
+#include "protocol/decode_messages.h"
+#include "protocol/decode_plain.h"
+#include "protocol/decode_reader.h"
+#include "protocol/request.h"
+
+namespace tuvel::decode {
+
+class Matcher {
+ public:
+  Matcher(const Plain& plain, Reader& faults) : plain_(plain), faults_(faults) {}
+
+  /// A request body held before "op".
+  bool read_request(std::size_t i, ReadRequest& out);
+  bool edit_request(std::size_t i, EditRequest& out);
+  /// The fields of an edit of kind `kind` (0 lines, 1 replace): an object
+  /// (keys "kind" are passed over) or an array whose first `skip` elements
+  /// are passed over. The edit is appended to `out`.
+  bool edit_fields(int kind, std::size_t i, std::size_t skip, std::vector<Edit>& out);
+
+ private:
+  template <class Field>
+  bool structure(const Shape& shape, std::size_t i, std::size_t skip, Field field);
+  bool read_spec(std::size_t i, ReadSpec& out);
+  bool edit(std::size_t i, std::vector<Edit>& out);
+  bool kind(std::size_t i, int& out);
+  bool string(std::size_t i, std::string& out);
+  bool usize(std::size_t i, std::uint64_t& out);
+  bool optional_usize(std::size_t i, std::optional<std::uint64_t>& out);
+  /// An array whose elements `element(index, out)` appends to `out`.
+  template <class T, class Element>
+  bool sequence(std::size_t i, std::vector<T>& out, Element element);
+  bool fail(std::string message) { return faults_.fail_model(std::move(message)); }
+
+  const Plain& plain_;
+  Reader& faults_;
+};
+
+}  // namespace tuvel::decode
