@@ -22,26 +22,43 @@ constexpr std::size_t kReadBound = MAX_SOURCE_BYTES + 1;
 #define MADV_POPULATE_WRITE 23
 #endif
 
-// Sizes the buffer for `capacity` bytes. A fresh large buffer would otherwise
-// take one page fault per 4 KiB, which costs more than reading the file: ask
-// for huge pages and map it all in one call (advice only; failures ignored).
-void size_buffer(std::string& bytes, std::size_t capacity) {
+// Makes room for `capacity` bytes. A fresh large buffer would otherwise take
+// one page fault per 4 KiB, which costs more than reading the file: ask for
+// huge pages and map it all in one call (advice only; failures ignored).
+void reserve_buffer(std::string& bytes, std::size_t capacity) {
   constexpr std::size_t kLarge = 256 * 1024;
-  if (capacity >= kLarge && capacity > bytes.capacity()) {
-    bytes.reserve(capacity);
-    constexpr std::uintptr_t kPage = 4096;
-    constexpr std::uintptr_t kHuge = 2 * 1024 * 1024;
-    const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
-    const std::uintptr_t end = begin + capacity;
-    const std::uintptr_t huge_begin = (begin + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t huge_end = end & ~(kHuge - 1);
-    if (huge_begin < huge_end)
-      (void)::madvise(reinterpret_cast<void*>(huge_begin), huge_end - huge_begin, MADV_HUGEPAGE);
-    const std::uintptr_t page_begin = begin & ~(kPage - 1);
-    const std::uintptr_t page_end = (end + kPage - 1) & ~(kPage - 1);
-    (void)::madvise(reinterpret_cast<void*>(page_begin), page_end - page_begin, MADV_POPULATE_WRITE);
-  }
+  if (capacity < kLarge || capacity <= bytes.capacity()) return;
+  bytes.reserve(capacity);
+  constexpr std::uintptr_t kPage = 4096;
+  constexpr std::uintptr_t kHuge = 2 * 1024 * 1024;
+  const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
+  const std::uintptr_t end = begin + capacity;
+  const std::uintptr_t huge_begin = (begin + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t huge_end = end & ~(kHuge - 1);
+  if (huge_begin < huge_end) (void)::madvise(reinterpret_cast<void*>(huge_begin), huge_end - huge_begin, MADV_HUGEPAGE);
+  const std::uintptr_t page_begin = begin & ~(kPage - 1);
+  const std::uintptr_t page_end = (end + kPage - 1) & ~(kPage - 1);
+  (void)::madvise(reinterpret_cast<void*>(page_begin), page_end - page_begin, MADV_POPULATE_WRITE);
+}
+
+// Reads from `fd` after the bytes already in `bytes` until it holds
+// `capacity` bytes or the file ends; 0 or the errno of a failed read.
+int fill_buffer(std::string& bytes, int fd, std::size_t capacity) {
+  std::size_t filled = bytes.size();
   bytes.resize(capacity);
+  int error = 0;
+  while (filled < capacity) {
+    const ssize_t got = ::read(fd, bytes.data() + filled, capacity - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  bytes.resize(filled);
+  return error;
 }
 
 }  // namespace
@@ -53,24 +70,13 @@ Result<std::string> read_snapshot(Source& source) {
   // read of the content and one read at end of file.
   std::string bytes;
   std::size_t capacity = static_cast<std::size_t>(source.status.st_size) + 1;
-  size_buffer(bytes, capacity);
-  std::size_t filled = 0;
   for (;;) {
-    if (filled == capacity) {
-      if (capacity == kReadBound) break;
-      capacity = capacity * 2 < kReadBound ? capacity * 2 : kReadBound;
-      size_buffer(bytes, capacity);
-    }
-    const ssize_t got = ::read(source.file.get(), bytes.data() + filled, capacity - filled);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Error::os(errno);
-    }
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
+    reserve_buffer(bytes, capacity);
+    if (const int error = fill_buffer(bytes, source.file.get(), capacity)) return Error::os(error);
+    if (bytes.size() < capacity || capacity == kReadBound) break;
+    capacity = capacity * 2 < kReadBound ? capacity * 2 : kReadBound;
   }
-  if (filled > MAX_SOURCE_BYTES) return Error::plain("source grew beyond 16 MiB");
-  bytes.resize(filled);
+  if (bytes.size() > MAX_SOURCE_BYTES) return Error::plain("source grew beyond 16 MiB");
 
   TUVEL_CHECK(check_identity(source));
   if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr) return Error::plain("source contains NUL");
