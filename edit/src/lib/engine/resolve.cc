@@ -86,7 +86,11 @@ Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edi
     // an oversized total never grows the list beyond the limit.
     const std::uint64_t room = MAX_REPLACEMENTS - std::min<std::uint64_t>(changes.size(), MAX_REPLACEMENTS);
     const std::uint64_t keep = std::min(replace.count, room);
-    changes.reserve(changes.size() + keep);
+    // Grow geometrically: many replace edits must not copy the list each time.
+    const std::size_t wanted = changes.size() + static_cast<std::size_t>(keep);
+    if (wanted > changes.capacity()) {
+      changes.reserve(std::max(wanted, std::min<std::size_t>(2 * changes.capacity(), MAX_REPLACEMENTS + MAX_EDITS)));
+    }
     const std::size_t before = changes.size();
     const std::uint64_t found = find_occurrences(text, replace.old_text, replace.new_text, keep, changes);
     if (found > MAX_REPLACEMENTS) return too_many_matches();
