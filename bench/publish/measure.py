@@ -22,7 +22,7 @@ def text_of(size):
         total += len(line)
         i += 1
     text = "".join(lines)[:size]
-    return text[: text.rfind("\n") + 1] if len(text) < size else text
+    return text[: text.rfind("\n") + 1]
 
 
 def put(path, data):
