@@ -263,7 +263,7 @@ bool Decoder::edit(std::vector<Edit>& out) {
     return r_.invalid_type(kExpectEdit);
   }
   if (!read) return false;
-  return Matcher(edit_, r_).edit_fields(kind, root, 0, out);
+  return Matcher(edit_, r_).edit_fields(kind, root, Matcher::Tag::Removed, out);
 }
 
 // The op: a name, or an object whose one key is the name and whose value is null.

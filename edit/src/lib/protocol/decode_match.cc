@@ -7,7 +7,8 @@ namespace tuvel::decode {
 using Kind = Node::Kind;
 
 template <class Field>
-bool Matcher::structure(const Shape& shape, std::size_t i, std::size_t skip, Field field) {
+bool Matcher::structure(const Shape& shape, std::size_t i, Tag tag, Field field) {
+  const std::size_t skip = tag == Tag::Held ? 1 : 0;
   const Node& node = plain_[i];
   if (node.kind == Kind::Array) {
     const std::size_t total = node.size - skip;
@@ -33,7 +34,7 @@ bool Matcher::structure(const Shape& shape, std::size_t i, std::size_t skip, Fie
       const std::string_view key = plain_.string(at);
       const std::size_t value = at + 1;
       at = plain_.next(value);
-      if (key == kKindKey) continue;  // an edit's tag, matched by the caller
+      if (tag != Tag::None && key == kKindKey) continue;  // an edit's tag, matched by the caller
       const int f = field_index(shape, key);
       if (f < 0) return fail(unknown_field(key, shape.names));
       if (seen[f]) return fail(duplicate_field(shape.fields[f]));
@@ -50,7 +51,7 @@ bool Matcher::structure(const Shape& shape, std::size_t i, std::size_t skip, Fie
 
 bool Matcher::string(std::size_t i, std::string& out) {
   if (plain_[i].kind != Kind::String) return fail(invalid_type(plain_.found(i), kExpectString));
-  out.assign(plain_.string(i));
+  plain_.take_string(i, out);
   return true;
 }
 
@@ -90,13 +91,13 @@ bool Matcher::sequence(std::size_t i, std::vector<T>& out, Element element) {
 }
 
 bool Matcher::read_request(std::size_t i, ReadRequest& out) {
-  return structure(kReadRequestShape, i, 0, [&](std::size_t, std::size_t v) {
+  return structure(kReadRequestShape, i, Tag::None, [&](std::size_t, std::size_t v) {
     return sequence(v, out.files, [&](std::size_t at, std::vector<ReadSpec>& files) { return read_spec(at, files.emplace_back()); });
   });
 }
 
 bool Matcher::read_spec(std::size_t i, ReadSpec& out) {
-  return structure(kReadSpecShape, i, 0, [&](std::size_t f, std::size_t v) {
+  return structure(kReadSpecShape, i, Tag::None, [&](std::size_t f, std::size_t v) {
     switch (f) {
       case 0: return string(v, out.path);
       case 1: return usize(v, out.start);
@@ -106,7 +107,7 @@ bool Matcher::read_spec(std::size_t i, ReadSpec& out) {
 }
 
 bool Matcher::edit_request(std::size_t i, EditRequest& out) {
-  return structure(kEditRequestShape, i, 0, [&](std::size_t f, std::size_t v) {
+  return structure(kEditRequestShape, i, Tag::None, [&](std::size_t f, std::size_t v) {
     switch (f) {
       case 0: return string(v, out.path);
       case 1: return string(v, out.revision);
@@ -152,21 +153,21 @@ bool Matcher::edit(std::size_t i, std::vector<Edit>& out) {
       at = plain_.next(value);
     }
     if (k < 0) return fail(missing_field(kKindKey));
-    return edit_fields(k, i, 0, out);
+    return edit_fields(k, i, Tag::Held, out);
   }
   if (node.kind == Kind::Array) {
     if (node.size == 0) return fail(missing_field(kKindKey));
     if (!kind(i + 1, k)) return false;
-    return edit_fields(k, i, 1, out);
+    return edit_fields(k, i, Tag::Held, out);
   }
   return fail(invalid_type(plain_.found(i), kExpectEdit));
 }
 
 // Edit is built from a finished kind: g++ does not let it be default-constructed.
-bool Matcher::edit_fields(int kind, std::size_t i, std::size_t skip, std::vector<Edit>& out) {
+bool Matcher::edit_fields(int kind, std::size_t i, Tag tag, std::vector<Edit>& out) {
   if (kind == 0) {
     Edit::Lines lines{0, 0, {}};
-    const bool ok = structure(kLinesShape, i, skip, [&](std::size_t f, std::size_t v) {
+    const bool ok = structure(kLinesShape, i, tag, [&](std::size_t f, std::size_t v) {
       switch (f) {
         case 0: return usize(v, lines.start);
         case 1: return usize(v, lines.end);
@@ -177,7 +178,7 @@ bool Matcher::edit_fields(int kind, std::size_t i, std::size_t skip, std::vector
     return ok;
   }
   Edit::Replace replace{{}, {}, 0};
-  const bool ok = structure(kReplaceShape, i, skip, [&](std::size_t f, std::size_t v) {
+  const bool ok = structure(kReplaceShape, i, tag, [&](std::size_t f, std::size_t v) {
     switch (f) {
       case 0: return string(v, replace.old_text);
       case 1: return string(v, replace.new_text);

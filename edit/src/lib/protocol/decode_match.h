@@ -14,19 +14,25 @@ namespace tuvel::decode {
 
 class Matcher {
  public:
-  Matcher(const Plain& plain, Reader& faults) : plain_(plain), faults_(faults) {}
+  /// Where an edit's kind stands in the value holding its fields.
+  enum class Tag : std::uint8_t {
+    None,     // not an edit
+    Removed,  // read already and left out of the value
+    Held,     // in the value: keys "kind", or the first array element
+  };
+
+  Matcher(Plain& plain, Reader& faults) : plain_(plain), faults_(faults) {}
 
   /// A request body held before "op".
   bool read_request(std::size_t i, ReadRequest& out);
   bool edit_request(std::size_t i, EditRequest& out);
-  /// The fields of an edit of kind `kind` (0 lines, 1 replace): an object
-  /// (keys "kind" are passed over) or an array whose first `skip` elements
-  /// are passed over. The edit is appended to `out`.
-  bool edit_fields(int kind, std::size_t i, std::size_t skip, std::vector<Edit>& out);
+  /// The fields of an edit of kind `kind` (0 lines, 1 replace), an object
+  /// or an array; the edit is appended to `out`.
+  bool edit_fields(int kind, std::size_t i, Tag tag, std::vector<Edit>& out);
 
  private:
   template <class Field>
-  bool structure(const Shape& shape, std::size_t i, std::size_t skip, Field field);
+  bool structure(const Shape& shape, std::size_t i, Tag tag, Field field);
   bool read_spec(std::size_t i, ReadSpec& out);
   bool edit(std::size_t i, std::vector<Edit>& out);
   bool kind(std::size_t i, int& out);
@@ -38,7 +44,7 @@ class Matcher {
   bool sequence(std::size_t i, std::vector<T>& out, Element element);
   bool fail(std::string message) { return faults_.fail_model(std::move(message)); }
 
-  const Plain& plain_;
+  Plain& plain_;
   Reader& faults_;
 };
 

@@ -9,7 +9,7 @@ namespace tuvel::decode {
 void Plain::reset(std::string_view text) {
   text_ = text;
   nodes_.clear();
-  arena_.clear();
+  decoded_.clear();
 }
 
 void Plain::push(Node::Kind kind, std::uint64_t value) {
@@ -20,20 +20,25 @@ void Plain::push(Node::Kind kind, std::uint64_t value) {
 }
 
 bool Plain::capture_string(Reader& reader) {
+  std::string buf;
   Str s;
-  if (!reader.string(arena_, s)) return false;
+  if (!reader.string(buf, s)) return false;
   Node node;
   node.kind = Node::Kind::String;
   node.copied = s.copied;
   node.size = static_cast<std::uint32_t>(s.size);
   node.value = s.begin;
+  if (s.copied) {
+    node.value = decoded_.size();
+    decoded_.push_back(std::move(buf));
+  }
   nodes_.push_back(node);
   return true;
 }
 
 void Plain::drop_string() {
   const Node& node = nodes_.back();
-  if (node.copied) arena_.resize(node.value);
+  if (node.copied) decoded_.pop_back();
   nodes_.pop_back();
 }
 
@@ -123,7 +128,16 @@ std::size_t Plain::next(std::size_t i) const {
 
 std::string_view Plain::string(std::size_t i) const {
   const Node& node = nodes_[i];
-  return node.copied ? std::string_view(arena_).substr(node.value, node.size) : text_.substr(node.value, node.size);
+  return node.copied ? std::string_view(decoded_[node.value]) : text_.substr(node.value, node.size);
+}
+
+void Plain::take_string(std::size_t i, std::string& out) {
+  const Node& node = nodes_[i];
+  if (node.copied) {
+    out = std::move(decoded_[node.value]);
+  } else {
+    out.assign(text_.substr(node.value, node.size));
+  }
 }
 
 std::string Plain::found(std::size_t i) const {

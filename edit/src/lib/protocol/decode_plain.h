@@ -2,7 +2,8 @@
 // (a request body that stands before "op", and the fields of an edit).
 // Values are kept flat in reading order: a container is followed by its
 // contents and records where they end; an object's contents are key, value
-// pairs. Strings without escapes stay in the text, others go to an arena.
+// pairs. Strings without escapes stay in the text; decoded ones are kept
+// whole so that matching can move them into the model.
 #pragma once
 
 #include <cstddef>
@@ -18,9 +19,10 @@ namespace tuvel::decode {
 struct Node {
   enum class Kind : std::uint8_t { Null, False, True, Unsigned, Signed, Float, String, Array, Object };
   Kind kind = Kind::Null;
-  bool copied = false;     ///< String: bytes in the arena, else in the text
+  bool copied = false;     ///< String: decoded and kept apart, else in the text
   std::uint32_t size = 0;  ///< String: bytes; Array: elements; Object: members
-  std::uint64_t value = 0; ///< number bits; String: offset; Array, Object: index past the contents
+  std::uint64_t value = 0; ///< number bits; String: offset in the text or index
+                           ///< of the decoded string; Array, Object: index past the contents
 };
 
 class Plain {
@@ -43,6 +45,8 @@ class Plain {
   /// Index just past the value at `i`.
   std::size_t next(std::size_t i) const;
   std::string_view string(std::size_t i) const;
+  /// The string at `i`, moved out when it was decoded (it is matched once).
+  void take_string(std::size_t i, std::string& out);
   /// The {found} text of the value at `i`.
   std::string found(std::size_t i) const;
 
@@ -51,7 +55,7 @@ class Plain {
 
   std::string_view text_;
   std::vector<Node> nodes_;
-  std::string arena_;
+  std::vector<std::string> decoded_;
 };
 
 }  // namespace tuvel::decode

@@ -82,6 +82,28 @@ std::size_t scan_plain(const char* p, std::size_t i, std::size_t n) {
   return n;
 }
 
+/// Offset of the quote that would close a string whose body continues at
+/// `i` (escapes skipped), or `n`: decoding never needs more room than that.
+std::size_t string_end(const char* p, std::size_t i, std::size_t n) {
+  for (;;) {
+    while (i + 8 <= n) {
+      std::uint64_t x;
+      std::memcpy(&x, p + i, 8);
+      const std::uint64_t quote = x ^ (kOnes * '"');
+      const std::uint64_t slash = x ^ (kOnes * '\\');
+      const std::uint64_t hits = (((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash)) & kHighs;
+      if (hits != 0) {
+        i += static_cast<std::size_t>(std::countr_zero(hits) >> 3);
+        break;
+      }
+      i += 8;
+    }
+    while (i < n && p[i] != '"' && p[i] != '\\') ++i;
+    if (i >= n || p[i] == '"') return std::min(i, n);
+    i += 2;
+  }
+}
+
 bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 /// Length of the well-formed UTF-8 sequence at `i` (lead byte >= 0x80), or 0.
@@ -210,6 +232,7 @@ bool Reader::string(std::string& buf, Str& out) {
       return true;
     }
     if (c == '\\') {
+      if (!copied) buf.reserve(buf_begin + string_end(p, i, n) - start);
       buf.append(p + start, i - start);
       copied = true;
       pos_ = i + 1;
