@@ -349,6 +349,29 @@ TEST(Utf8, ErrorFoundAtEveryOffsetOfTheVectorPath) {
   }
 }
 
+TEST(Utf8, VectorPathAgreesWithPlainDecoding) {
+  // Valid characters of every width, cut and corrupted at random places.
+  const std::string pieces[] = {"a", "\n", "\xc3\xa9", "\xe2\x82\xac", "\xed\x9f\xbf", "\xf0\x9f\x98\x80", "\xf4\x8f\xbf\xbf",
+                                std::string(40, 'x')};
+  const unsigned char noise[] = {0x80, 0xbf, 0xc0, 0xc1, 0xc2, 0xdf, 0xe0, 0xed, 0xef, 0xf0, 0xf4, 0xf5, 0xff, 0x9f, 0xa0, 0x8f, 0x90};
+  std::uint32_t state = 12345;
+  const auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const std::size_t count = next() % 24;
+    for (std::size_t k = 0; k < count; ++k) text += pieces[next() % std::size(pieces)];
+    if (!text.empty() && next() % 2) text[next() % text.size()] = static_cast<char>(noise[next() % std::size(noise)]);
+    if (!text.empty() && next() % 4 == 0) text.resize(next() % text.size());
+    const auto fast = find_utf8_error(text);
+    const auto plain = find_utf8_error_scalar(text);
+    ASSERT_EQ(fast.has_value(), plain.has_value()) << round;
+    if (fast) {
+      ASSERT_EQ(fast->index, plain->index) << round;
+      ASSERT_EQ(fast->length, plain->length) << round;
+    }
+  }
+}
+
 TEST(CheckIdentity, ConcurrentChangesAreDetected) {
   struct Case {
     const char* what;

@@ -28,10 +28,10 @@ bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 }  // namespace
 
-std::optional<Utf8Error> find_utf8_error(std::string_view bytes) {
+std::optional<Utf8Error> find_utf8_error_scalar(std::string_view bytes, std::size_t from) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
-  std::size_t i = 0;
+  std::size_t i = from;
   while ((i = skip_ascii(p, i, n)) < n) {
     // Decode multi-byte sequences until the next ASCII byte.
     while (i < n && p[i] >= 0x80) {
@@ -61,6 +61,76 @@ std::optional<Utf8Error> find_utf8_error(std::string_view bytes) {
       i += width;
     }
   }
+  return std::nullopt;
+}
+
+namespace {
+
+__m128i at_least(__m128i x, unsigned char k) {
+  return _mm_cmpeq_epi8(_mm_max_epu8(x, _mm_set1_epi8(static_cast<char>(k))), x);
+}
+__m128i equals(__m128i x, unsigned char k) { return _mm_cmpeq_epi8(x, _mm_set1_epi8(static_cast<char>(k))); }
+
+// True when the 16 bytes `cur`, preceded by `prev`, break a rule of UTF-8:
+// a continuation byte exactly where a lead byte before it asks for one, no
+// byte that never occurs, and the second-byte ranges after E0, ED, F0, F4.
+bool block_invalid(__m128i prev, __m128i cur) {
+  const __m128i prev1 = _mm_or_si128(_mm_slli_si128(cur, 1), _mm_srli_si128(prev, 15));
+  const __m128i prev2 = _mm_or_si128(_mm_slli_si128(cur, 2), _mm_srli_si128(prev, 14));
+  const __m128i prev3 = _mm_or_si128(_mm_slli_si128(cur, 3), _mm_srli_si128(prev, 13));
+  const __m128i continuation = equals(_mm_and_si128(cur, _mm_set1_epi8(static_cast<char>(0xC0))), 0x80);
+  const __m128i wanted = _mm_or_si128(at_least(prev1, 0xC0), _mm_or_si128(at_least(prev2, 0xE0), at_least(prev3, 0xF0)));
+  __m128i error = _mm_xor_si128(continuation, wanted);
+  error = _mm_or_si128(error, at_least(cur, 0xF5));
+  error = _mm_or_si128(error, equals(_mm_and_si128(cur, _mm_set1_epi8(static_cast<char>(0xFE))), 0xC0));
+  const __m128i high_a0 = at_least(cur, 0xA0);
+  const __m128i high_90 = at_least(cur, 0x90);
+  error = _mm_or_si128(error, _mm_andnot_si128(high_a0, equals(prev1, 0xE0)));
+  error = _mm_or_si128(error, _mm_and_si128(high_a0, equals(prev1, 0xED)));
+  error = _mm_or_si128(error, _mm_andnot_si128(high_90, equals(prev1, 0xF0)));
+  error = _mm_or_si128(error, _mm_and_si128(high_90, equals(prev1, 0xF4)));
+  return _mm_movemask_epi8(error) != 0;
+}
+
+__m128i load(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+}  // namespace
+
+std::optional<Utf8Error> find_utf8_error(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  // Blocks are checked with vector operations; the first failing one is
+  // decoded byte by byte from the character it starts in, to say where and how.
+  // The bytes before the block are whole characters but for the last one,
+  // which starts within the 3 bytes before it.
+  const auto locate = [&](std::size_t block) {
+    std::size_t start = block < 3 ? 0 : block - 3;
+    while (start < block && (p[start] & 0xC0) == 0x80) ++start;
+    return find_utf8_error_scalar(bytes, start);
+  };
+  __m128i prev = _mm_setzero_si128();
+  std::size_t i = 0;
+  while (i + 16 <= n) {
+    // Runs of ASCII after a complete character need no other check.
+    if ((_mm_movemask_epi8(prev) & 0xE000) == 0) {
+      while (i + 64 <= n) {
+        const __m128i any = _mm_or_si128(_mm_or_si128(load(p + i), load(p + i + 16)),
+                                         _mm_or_si128(load(p + i + 32), load(p + i + 48)));
+        if (_mm_movemask_epi8(any) != 0) break;
+        i += 64;
+        prev = _mm_setzero_si128();
+      }
+      if (i + 16 > n) break;
+    }
+    const __m128i cur = load(p + i);
+    if (block_invalid(prev, cur)) return locate(i);
+    prev = cur;
+    i += 16;
+  }
+  // The rest, padded with zeros, which also catches a sequence cut by the end.
+  alignas(16) unsigned char tail[16] = {};
+  for (std::size_t k = i; k < n; ++k) tail[k - i] = p[k];
+  if (block_invalid(prev, load(tail))) return locate(i);
   return std::nullopt;
 }
 

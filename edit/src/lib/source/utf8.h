@@ -19,6 +19,10 @@ struct Utf8Error {
 /// find_utf8_error: the first decoding failure of `bytes`, if any.
 std::optional<Utf8Error> find_utf8_error(std::string_view bytes);
 
+/// find_utf8_error_scalar: the same, decoding byte by byte from `from`, a
+/// character boundary (the reference for the vector path, and its locator).
+std::optional<Utf8Error> find_utf8_error_scalar(std::string_view bytes, std::size_t from = 0);
+
 /// describe: "invalid utf-8 sequence of {n} bytes from index {i}" or
 /// "incomplete utf-8 byte sequence from index {i}".
 std::string describe(const Utf8Error& error);
