@@ -81,7 +81,6 @@ bool Matcher::sequence(std::size_t i, std::vector<T>& out, Element element) {
   const Node& node = plain_[i];
   if (node.kind != Kind::Array) return fail(invalid_type(plain_.found(i), kExpectSequence));
   out.clear();
-  out.reserve(node.size);
   std::size_t at = i + 1;
   for (std::uint32_t k = 0; k < node.size; ++k) {
     if (!element(at, out)) return false;

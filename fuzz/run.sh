@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds fuzz/<name>_fuzz.cc with libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs it for a bounded time.
+#   fuzz/run.sh <name> <seconds> [more libFuzzer options]
+# Seeds: fuzz/corpus/<name>/ (kept as they are); inputs found on the way go to
+# <build>/corpus-<name>/. Crashes are written to <build>/ as crash-*.
+# Sources: fuzz/<name>.sources (paths relative to the repository, globs
+# allowed) or else the protocol and error directories. Dictionary:
+# fuzz/<name>.dict when present.
+set -euo pipefail
+
+name=${1:?usage: fuzz/run.sh <name> <seconds> [libFuzzer options]}
+seconds=${2:?usage: fuzz/run.sh <name> <seconds> [libFuzzer options]}
+shift 2
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+mkdir -p "$out" "$out/corpus-$name"
+
+if [[ -f $root/fuzz/$name.sources ]]; then
+  mapfile -t patterns < <(grep -v '^\s*\(#\|$\)' "$root/fuzz/$name.sources")
+else
+  patterns=(edit/src/lib/protocol/*.cc edit/src/lib/error/*.cc)
+fi
+sources=()
+for pattern in "${patterns[@]}"; do
+  # shellcheck disable=SC2206 # the pattern is a glob on purpose
+  sources+=($root/$pattern)
+done
+
+clang++ -std=c++20 -g -O1 -fno-omit-frame-pointer \
+  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+  -I "$root/edit/src/lib" "$root/fuzz/${name}_fuzz.cc" "${sources[@]}" -o "$out/${name}_fuzz"
+
+options=(-max_total_time="$seconds" -max_len=65536 -rss_limit_mb=1024 -timeout=10
+         -print_final_stats=1 -artifact_prefix="$out/")
+[[ -f $root/fuzz/$name.dict ]] && options+=(-dict="$root/fuzz/$name.dict")
+exec "$out/${name}_fuzz" "${options[@]}" "$@" "$out/corpus-$name" "$root/fuzz/corpus/$name"
