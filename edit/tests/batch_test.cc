@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "protocol/request.h"
 #include "source/source.h"
 #include "support/testing.h"
 
