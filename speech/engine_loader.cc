@@ -33,10 +33,11 @@ Expected<LoadedEngine, std::string> loadEngine() {
     ::dlclose(library);
     return why;
   }
-  SpeechEngine* engine = entry();
+  std::string unavailable;
+  SpeechEngine* engine = entry(unavailable);
   if (engine == nullptr) {
     ::dlclose(library);
-    return plugin + ": the plug-in made no engine";
+    return unavailable;
   }
   return LoadedEngine(library, engine);
 }

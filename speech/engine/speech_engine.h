@@ -80,9 +80,10 @@ class SpeechEngine {
   virtual Expected<std::unique_ptr<AudioFile>> openAudioFile(const std::string& path) = 0;
 };
 
-/// The plug-in's one exported symbol: makes the engine, owned by the caller.
-/// The version in its name changes whenever this interface does.
-#define TUVEL_SPEECH_ENGINE_ENTRY "tuvel_speech_engine_v1"
-using EngineEntry = SpeechEngine* (*)();
+/// The plug-in's one exported symbol: makes the engine, owned by the caller,
+/// or gives null and says in `unavailable` what it could not load. The
+/// version in its name changes whenever this interface does.
+#define TUVEL_SPEECH_ENGINE_ENTRY "tuvel_speech_engine_v2"
+using EngineEntry = SpeechEngine* (*)(std::string& unavailable);
 
 }  // namespace tuvel::speech

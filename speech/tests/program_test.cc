@@ -140,23 +140,26 @@ TEST_F(Program, MissingPluginIsTheUnavailableEngine) {
 
 TEST_F(Program, MissingEngineLibraryIsTheUnavailableEngine) {
   if (!canUnshare()) GTEST_SKIP() << "cannot make a mount namespace here";
-  // PocketSphinx's library hidden behind an empty file, in this run only.
   std::ofstream(path("empty.so"));
-  const std::string library = "/usr/lib/x86_64-linux-gnu/libpocketsphinx.so.3";
-  ASSERT_TRUE(fs::exists(library));
-  Launch launch;
-  launch.program = "/usr/bin/unshare";
-  launch.argv = {"unshare", "--mount", "--propagation", "private", "sh", "-c",
-                 "mount --bind \"$0\" \"$1\" && exec \"$2\" \"$3\"", path("empty.so"), library,
-                 PROGRAM, path("goforward.wav")};
-  // The loader names the library by the path it found it under.
-  Outcome outcome = runProgram(launch);
-  EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_TRUE(outcome.err.starts_with("tuvel-speech: speech engine PocketSphinx not available (/"))
-      << outcome.err;
-  EXPECT_TRUE(outcome.err.ends_with("/libpocketsphinx.so.3: file too short)" + INSTALL_ENGINE))
-      << outcome.err;
+  // The recognizer's library, then one of the audio decoder's, hidden behind
+  // an empty file in this run only.
+  for (const char* name : {"libpocketsphinx.so.3", "libavformat.so.59"}) {
+    const std::string library = "/usr/lib/x86_64-linux-gnu/" + std::string(name);
+    ASSERT_TRUE(fs::exists(library));
+    Launch launch;
+    launch.program = "/usr/bin/unshare";
+    launch.argv = {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                   "mount --bind \"$0\" \"$1\" && exec \"$2\" \"$3\"", path("empty.so"), library,
+                   PROGRAM, path("goforward.wav")};
+    // The loader names the library by the path it found it under.
+    Outcome outcome = runProgram(launch);
+    EXPECT_EQ(outcome.status, 2) << name;
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_TRUE(outcome.err.starts_with("tuvel-speech: speech engine PocketSphinx not available (/"))
+        << outcome.err;
+    EXPECT_TRUE(outcome.err.ends_with("/" + std::string(name) + ": file too short)" + INSTALL_ENGINE))
+        << outcome.err;
+  }
 }
 
 TEST_F(Program, NoModelForTheLocaleIsStatusThree) {

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -187,3 +188,10 @@ Expected<std::unique_ptr<AudioFile>> openAudioFile(const std::string& path) {
 }
 
 }  // namespace tuvel::speech::pocketsphinx
+
+extern "C" __attribute__((visibility("default")))
+tuvel::speech::Expected<std::unique_ptr<tuvel::speech::AudioFile>>
+tuvel_speech_open_audio_v1(const std::string& path) {
+  av_log_set_level(AV_LOG_QUIET);
+  return tuvel::speech::pocketsphinx::openAudioFile(path);
+}

@@ -1,14 +1,10 @@
-// The PocketSphinx engine plug-in: PocketSphinx for recognition, FFmpeg for
-// audio, Debian's package manager for models.
+// The PocketSphinx engine plug-in: PocketSphinx for recognition, the FFmpeg
+// audio module for audio, Debian's package manager for models.
 
 #include <algorithm>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include "engine/pocketsphinx/analyzer.h"
-#include "engine/pocketsphinx/audio_file.h"
+#include "engine/pocketsphinx/audio_input.h"
 #include "engine/pocketsphinx/model.h"
 #include "engine/speech_engine.h"
 
@@ -26,6 +22,8 @@ class ModelInstallation final : public InstallationRequest {
 
 class PocketSphinxEngine final : public SpeechEngine {
  public:
+  explicit PocketSphinxEngine(std::unique_ptr<AudioInput> audio) : audio_(std::move(audio)) {}
+
   std::vector<Locale> supportedLocales() override {
     std::vector<Locale> locales;
     for (const Model& model : knownModels()) locales.emplace_back(model.locale);
@@ -58,16 +56,24 @@ class PocketSphinxEngine final : public SpeechEngine {
   }
 
   Expected<std::unique_ptr<AudioFile>> openAudioFile(const std::string& path) override {
-    return pocketsphinx::openAudioFile(path);
+    return audio_->open(path);
   }
+
+ private:
+  std::unique_ptr<AudioInput> audio_;
 };
 
 }  // namespace
 }  // namespace tuvel::speech::pocketsphinx
 
 extern "C" __attribute__((visibility("default"))) tuvel::speech::SpeechEngine*
-tuvel_speech_engine_v1() {
-  av_log_set_level(AV_LOG_QUIET);
-  tuvel::speech::pocketsphinx::silenceDecoderLog();
-  return new tuvel::speech::pocketsphinx::PocketSphinxEngine();
+tuvel_speech_engine_v2(std::string& unavailable) {
+  using namespace tuvel::speech::pocketsphinx;
+  auto audio = AudioInput::load();
+  if (!audio) {
+    unavailable = std::move(audio).error();
+    return nullptr;
+  }
+  silenceDecoderLog();
+  return new PocketSphinxEngine(std::move(audio).value());
 }

@@ -1,0 +1,115 @@
+#include "engine/pocketsphinx/audio_input.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace tuvel::speech::pocketsphinx {
+namespace {
+
+std::string modulePath() {
+  Dl_info self{};
+  if (::dladdr(reinterpret_cast<void*>(&modulePath), &self) == 0 || self.dli_fname == nullptr)
+    return AUDIO_MODULE;
+  return (std::filesystem::path(self.dli_fname).parent_path() / AUDIO_MODULE).string();
+}
+
+Expected<std::pair<void*, AudioEntry>, std::string> loadModule(const std::string& module) {
+  void* library = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return std::string(::dlerror());
+  auto entry = reinterpret_cast<AudioEntry>(::dlsym(library, TUVEL_SPEECH_AUDIO_ENTRY));
+  if (entry == nullptr) {
+    std::string why = ::dlerror();
+    ::dlclose(library);
+    return why;
+  }
+  return std::pair{library, entry};
+}
+
+}  // namespace
+
+/// PrereadAudio - samples read ahead, then whatever the source still holds.
+class PrereadAudio final : public AudioFile {
+ public:
+  static constexpr std::size_t CHUNK_SAMPLES = 16384;
+
+  PrereadAudio(AudioInput& input, std::unique_ptr<AudioFile> source)
+      : input_(input), source_(std::move(source)) {}
+
+  ~PrereadAudio() override { source_.reset(); }
+
+  Expected<void> preread(std::size_t limit) {
+    std::vector<std::int16_t> chunk(CHUNK_SAMPLES);
+    while (samples_.size() < limit) {
+      Expected<std::size_t> got = source_->read(chunk);
+      if (!got) return std::move(got).error();
+      if (got.value() == 0) {
+        // The whole recording is here: FFmpeg can go.
+        source_.reset();
+        input_.unload();
+        break;
+      }
+      samples_.insert(samples_.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got.value()));
+    }
+    return {};
+  }
+
+  Expected<std::size_t> read(std::span<std::int16_t> into) override {
+    if (next_ < samples_.size()) {
+      std::size_t n = std::min(into.size(), samples_.size() - next_);
+      std::memcpy(into.data(), samples_.data() + next_, n * sizeof(std::int16_t));
+      next_ += n;
+      return n;
+    }
+    if (!source_) return std::size_t{0};
+    return source_->read(into);
+  }
+
+ private:
+  AudioInput& input_;
+  std::unique_ptr<AudioFile> source_;
+  std::vector<std::int16_t> samples_;
+  std::size_t next_ = 0;
+};
+
+AudioInput::AudioInput(std::string module, void* library, AudioEntry entry)
+    : module_(std::move(module)), library_(library), entry_(entry) {}
+
+AudioInput::~AudioInput() { unload(); }
+
+Expected<std::unique_ptr<AudioInput>, std::string> AudioInput::load() {
+  std::string module = modulePath();
+  auto loaded = loadModule(module);
+  if (!loaded) return std::move(loaded).error();
+  return std::unique_ptr<AudioInput>(
+      new AudioInput(std::move(module), loaded.value().first, loaded.value().second));
+}
+
+Expected<void> AudioInput::reload() {
+  if (library_ != nullptr) return {};
+  auto loaded = loadModule(module_);
+  if (!loaded) return PlatformError{loaded.error()};
+  std::tie(library_, entry_) = loaded.value();
+  return {};
+}
+
+void AudioInput::unload() {
+  if (library_ != nullptr) ::dlclose(library_);
+  library_ = nullptr;
+  entry_ = nullptr;
+}
+
+Expected<std::unique_ptr<AudioFile>> AudioInput::open(const std::string& path) {
+  if (Expected<void> loaded = reload(); !loaded) return std::move(loaded).error();
+  Expected<std::unique_ptr<AudioFile>> source = entry_(path);
+  if (!source) return source;
+  auto audio = std::make_unique<PrereadAudio>(*this, std::move(source).value());
+  if (Expected<void> read = audio->preread(std::size_t{MAX_PREREAD_SECONDS} * AudioFile::SAMPLE_RATE);
+      !read)
+    return std::move(read).error();
+  return std::unique_ptr<AudioFile>(std::move(audio));
+}
+
+}  // namespace tuvel::speech::pocketsphinx

@@ -1,0 +1,40 @@
+#pragma once
+// AudioInput - the FFmpeg audio module, loaded beside the plug-in, and audio
+// files read through it. A recording of up to MAX_PREREAD_SECONDS is read
+// whole when it is opened and the module unloaded, so that FFmpeg's libraries
+// are gone before the recognizer loads its model; longer ones stream.
+
+#include <memory>
+#include <string>
+
+#include "engine/pocketsphinx/audio_file.h"
+#include "engine/speech_engine.h"
+
+namespace tuvel::speech::pocketsphinx {
+
+inline constexpr const char* AUDIO_MODULE = "tuvel-speech-ffmpeg.so";
+inline constexpr int MAX_PREREAD_SECONDS = 600;
+
+class AudioInput {
+ public:
+  /// Loads the module; why it could not, when it cannot.
+  static Expected<std::unique_ptr<AudioInput>, std::string> load();
+
+  AudioInput(const AudioInput&) = delete;
+  AudioInput& operator=(const AudioInput&) = delete;
+  ~AudioInput();
+
+  Expected<std::unique_ptr<AudioFile>> open(const std::string& path);
+
+ private:
+  friend class PrereadAudio;
+  AudioInput(std::string module, void* library, AudioEntry entry);
+  Expected<void> reload();
+  void unload();
+
+  std::string module_;
+  void* library_;
+  AudioEntry entry_;
+};
+
+}  // namespace tuvel::speech::pocketsphinx
