@@ -71,8 +71,7 @@ Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edi
     if (const auto* lines = std::get_if<Edit::Lines>(&edit.kind)) {
       if (entry_count == 0) entry_count = line_entry_count(text);
       if (lines->start < 1 || lines->start > lines->end || lines->end > entry_count) {
-        return Error::edit(EditCode::InvalidRange, "expected 1 <= start <= end <= " + std::to_string(entry_count) +
-                                                       "; end is exclusive");
+        return invalid_range(entry_count);
       }
       pending.push_back(PendingLines{changes.size(), lines->start - 1, lines->end - 1});
       changes.push_back(Change{lines->text, 0, 0});

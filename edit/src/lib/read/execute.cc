@@ -40,8 +40,7 @@ Result<Json> read_files(const Repo& repo, const std::vector<ReadSpec>& files) {
     }
     // start 0 wraps to the largest value and so always fails.
     if (!(spec.start - 1 < end && end <= entries)) {
-      return Error::edit(EditCode::InvalidRange,
-                         "expected 1 <= start <= end <= " + std::to_string(entries) + "; end is exclusive");
+      return invalid_range(entries);
     }
     const std::uint64_t ks[2] = {spec.start - 1, end - 1};
     std::uint64_t offsets[2] = {0, 0};

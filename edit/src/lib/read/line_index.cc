@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <cstring>
+#include <string>
 
 namespace tuvel {
 
@@ -89,6 +90,11 @@ std::vector<std::uint64_t> line_starts(std::string_view text) {
   }
   starts.push_back(text.size());
   return starts;
+}
+
+Error invalid_range(std::uint64_t entries) {
+  return Error::edit(EditCode::InvalidRange,
+                     "expected 1 <= start <= end <= " + std::to_string(entries) + "; end is exclusive");
 }
 
 }  // namespace tuvel

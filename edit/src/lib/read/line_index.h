@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "error/error.h"
+
 namespace tuvel {
 
 /// The whole index (one entry per line; for small texts and tests).
@@ -20,6 +22,10 @@ std::uint64_t line_entry_count(std::string_view text);
 /// Fills out[i] with entry ks[i] of line_starts(text). `ks` must be ascending
 /// and every value below line_entry_count(text). One forward scan.
 void line_entries(std::string_view text, std::span<const std::uint64_t> ks, std::span<std::uint64_t> out);
+
+/// The "invalid_range" failure of a line window or line edit, for a text
+/// with `entries` index entries.
+Error invalid_range(std::uint64_t entries);
 
 /// Number of line feed bytes in `text` (vectorised).
 std::uint64_t count_line_feeds(std::string_view text);
