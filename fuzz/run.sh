@@ -30,7 +30,7 @@ done
 
 clang++ -std=c++20 -g -O1 -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I "$root/edit/src/lib" "$root/fuzz/${name}_fuzz.cc" "${sources[@]}" -o "$out/${name}_fuzz"
+  -I "$root/edit/src/lib" -I "$root/edit/src" "$root/fuzz/${name}_fuzz.cc" "${sources[@]}" -o "$out/${name}_fuzz"
 
 options=(-max_total_time="$seconds" -max_len=65536 -rss_limit_mb=1024 -timeout=10
          -print_final_stats=1 -artifact_prefix="$out/")
