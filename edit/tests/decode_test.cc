@@ -351,18 +351,59 @@ TEST(DecodeTest, EditRequestsInBothForms) {
   EXPECT_EQ(lines(apply->edits[0]).text, "");
 }
 
+// Strings are scanned in blocks; put each kind of special byte at every
+// offset of a block and compare with the text it stands for.
+TEST(DecodeTest, StringsDecodeAtEveryOffset) {
+  struct Piece {
+    std::string json;
+    std::string text;
+  };
+  const std::vector<Piece> pieces = {
+      {"\\n", "\n"}, {"\\\"", "\""}, {"\\\\", "\\"}, {"\\u00e9", "\xC3\xA9"},
+      {"\\ud83d\\ude00", "\xF0\x9F\x98\x80"}, {"\xC3\xA9", "\xC3\xA9"}, {"\xE2\x82\xAC", "\xE2\x82\xAC"},
+      {"\\u0000", std::string(1, '\0')},
+  };
+  for (const Piece& piece : pieces) {
+    for (std::size_t offset = 0; offset < 40; ++offset) {
+      const std::string pad(offset, 'a');
+      const std::string json = pad + piece.json + pad + piece.json + "xyz";
+      const std::string text = pad + piece.text + pad + piece.text + "xyz";
+      auto result = decode_edit_request(R"({"path":")" + json + R"(","revision":"","edits":[]})");
+      ASSERT_TRUE(result.ok()) << json << ": " << outcome(result);
+      EXPECT_EQ(result->path, text) << json;
+      const Request held = decoded(R"({"request":{"path":"p","revision":"","edits":[["lines",1,1,")" + json +
+                                   R"("]]},"op":"apply"})");
+      EXPECT_EQ(lines(edit_body(held).edits[0]).text, text) << json;
+    }
+  }
+  // A control byte or bad UTF-8 is found wherever it stands.
+  for (std::size_t offset = 0; offset < 40; ++offset) {
+    const std::string head = R"({"path":")" + std::string(offset, 'a');
+    EXPECT_EQ(outcome(decode_edit_request(head + "\x1F\"}")),
+              "control character (\\u0000-\\u001F) found while parsing a string at line 1 column " +
+                  std::to_string(head.size() + 1));
+    EXPECT_EQ(outcome(decode_edit_request(head + "\xE2\x82\"}")),
+              "invalid unicode code point at line 1 column " + std::to_string(head.size() + 3));
+  }
+}
+
 TEST(DecodeTest, TextOfTheLargestSizeIsDecoded) {
   const std::string head = R"({"path":"p","revision":"r","edits":[{"kind":"lines","start":1,"end":2,"text":")";
   const std::string tail = "\"}]}\n";
   const std::string chunk = "ab\\n\xC3\xA9";
   std::string text = head;
-  while (text.size() + chunk.size() + tail.size() <= MAX_REQUEST_BYTES) text += chunk;
+  std::string expected;
+  while (text.size() + chunk.size() + tail.size() <= MAX_REQUEST_BYTES) {
+    text += chunk;
+    expected += "ab\n\xC3\xA9";
+  }
+  expected.append(MAX_REQUEST_BYTES - tail.size() - text.size(), 'x');
   text.resize(MAX_REQUEST_BYTES - tail.size(), 'x');
   text += tail;
   ASSERT_EQ(text.size(), MAX_REQUEST_BYTES);
   auto result = decode_edit_request(text);
   ASSERT_TRUE(result.ok()) << outcome(result);
-  EXPECT_EQ(lines(result->edits[0]).text.substr(0, 6), "ab\n\xC3\xA9" "a");
+  EXPECT_TRUE(lines(result->edits[0]).text == expected);
 }
 
 }  // namespace

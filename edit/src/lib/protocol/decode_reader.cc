@@ -5,6 +5,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "protocol/decode_messages.h"
 
@@ -63,6 +68,20 @@ constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
 /// Offset of the first byte at or after `i` that ends a plain run inside a
 /// string: a quote, a backslash, a control byte or a non-ASCII byte.
 std::size_t scan_plain(const char* p, std::size_t i, std::size_t n) {
+#if defined(__SSE2__)
+  const __m128i quotes = _mm_set1_epi8('"');
+  const __m128i slashes = _mm_set1_epi8('\\');
+  const __m128i spaces = _mm_set1_epi8(0x20);
+  while (i + 16 <= n) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // Signed compare: below 0x20 catches control bytes and every byte >= 0x80.
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quotes), _mm_cmpeq_epi8(v, slashes)), _mm_cmplt_epi8(v, spaces));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(mask));
+    i += 16;
+  }
+#endif
   while (i + 8 <= n) {
     std::uint64_t x;
     std::memcpy(&x, p + i, 8);
@@ -89,9 +108,9 @@ std::size_t string_end(const char* p, std::size_t i, std::size_t n) {
     while (i + 8 <= n) {
       std::uint64_t x;
       std::memcpy(&x, p + i, 8);
-      const std::uint64_t quote = x ^ (kOnes * '"');
-      const std::uint64_t slash = x ^ (kOnes * '\\');
-      const std::uint64_t hits = (((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash)) & kHighs;
+      const std::uint64_t q = x ^ (kOnes * '"');
+      const std::uint64_t b = x ^ (kOnes * '\\');
+      const std::uint64_t hits = (((q - kOnes) & ~q) | ((b - kOnes) & ~b)) & kHighs;
       if (hits != 0) {
         i += static_cast<std::size_t>(std::countr_zero(hits) >> 3);
         break;
@@ -126,21 +145,22 @@ std::size_t utf8_sequence(const unsigned char* p, std::size_t i, std::size_t n) 
   return 0;
 }
 
-void push_utf8(std::uint32_t cp, std::string& buf) {
+void push_utf8(std::uint32_t cp, Sink& out) {
+  out.room(4);
   if (cp < 0x80) {
-    buf += static_cast<char>(cp);
+    out.byte(static_cast<char>(cp));
   } else if (cp < 0x800) {
-    buf += static_cast<char>(0xC0 | (cp >> 6));
-    buf += static_cast<char>(0x80 | (cp & 0x3F));
+    out.byte(static_cast<char>(0xC0 | (cp >> 6)));
+    out.byte(static_cast<char>(0x80 | (cp & 0x3F)));
   } else if (cp < 0x10000) {
-    buf += static_cast<char>(0xE0 | (cp >> 12));
-    buf += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    buf += static_cast<char>(0x80 | (cp & 0x3F));
+    out.byte(static_cast<char>(0xE0 | (cp >> 12)));
+    out.byte(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.byte(static_cast<char>(0x80 | (cp & 0x3F)));
   } else {
-    buf += static_cast<char>(0xF0 | (cp >> 18));
-    buf += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    buf += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    buf += static_cast<char>(0x80 | (cp & 0x3F));
+    out.byte(static_cast<char>(0xF0 | (cp >> 18)));
+    out.byte(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.byte(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.byte(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
 
@@ -152,6 +172,25 @@ int hex_value(unsigned char c) {
 }
 
 }  // namespace
+
+Sink::Sink(std::string& buf, std::size_t bound) : buf_(buf), begin_(buf.size()) {
+  buf_.resize(begin_ + bound);
+  out_ = buf_.data() + begin_;
+  limit_ = buf_.data() + buf_.size();
+}
+
+void Sink::grow(std::size_t n) {
+  const auto used = static_cast<std::size_t>(out_ - buf_.data());
+  buf_.resize(std::max(buf_.size() * 2, used + n));
+  out_ = buf_.data() + used;
+  limit_ = buf_.data() + buf_.size();
+}
+
+std::size_t Sink::finish() {
+  const auto end = static_cast<std::size_t>(out_ - buf_.data());
+  buf_.resize(end);
+  return end - begin_;
+}
 
 std::string found_number(const Number& n) {
   switch (n.kind) {
@@ -203,7 +242,7 @@ bool Reader::string(std::string& buf, Str& out) {
   const std::size_t n = text_.size();
   const std::size_t buf_begin = buf.size();
   std::size_t start = pos_;
-  bool copied = false;
+  std::optional<Sink> sink;  // from the first escape on
   bool bad_utf8 = false;
   for (;;) {
     const std::size_t i = scan_plain(p, pos_, n);
@@ -221,9 +260,9 @@ bool Reader::string(std::string& buf, Str& out) {
       continue;
     }
     if (c == '"') {
-      if (copied) {
-        buf.append(p + start, i - start);
-        out = Str{buf_begin, buf.size() - buf_begin, true};
+      if (sink) {
+        sink->bytes(p + start, i - start);
+        out = Str{buf_begin, sink->finish(), true};
       } else {
         out = Str{start, i - start, false};
       }
@@ -232,11 +271,11 @@ bool Reader::string(std::string& buf, Str& out) {
       return true;
     }
     if (c == '\\') {
-      if (!copied) buf.reserve(buf_begin + string_end(p, i, n) - start);
-      buf.append(p + start, i - start);
-      copied = true;
+      // Escapes only shrink text, so the raw length is room enough.
+      if (!sink) sink.emplace(buf, string_end(p, i, n) - start);
+      sink->bytes(p + start, i - start);
       pos_ = i + 1;
-      if (!escape(buf)) return false;
+      if (!escape(*sink)) return false;
       start = pos_;
       continue;
     }
@@ -253,20 +292,24 @@ bool Reader::string_into(std::string& out) {
   return true;
 }
 
-bool Reader::escape(std::string& buf) {
+bool Reader::escape(Sink& out) {
   if (pos_ == text_.size()) return fail_here(kEofString);
+  char c = 0;
   switch (text_[pos_++]) {
-    case '"': buf += '"'; return true;
-    case '\\': buf += '\\'; return true;
-    case '/': buf += '/'; return true;
-    case 'b': buf += '\b'; return true;
-    case 'f': buf += '\f'; return true;
-    case 'n': buf += '\n'; return true;
-    case 'r': buf += '\r'; return true;
-    case 't': buf += '\t'; return true;
-    case 'u': return unicode_escape(buf);
+    case '"': c = '"'; break;
+    case '\\': c = '\\'; break;
+    case '/': c = '/'; break;
+    case 'b': c = '\b'; break;
+    case 'f': c = '\f'; break;
+    case 'n': c = '\n'; break;
+    case 'r': c = '\r'; break;
+    case 't': c = '\t'; break;
+    case 'u': return unicode_escape(out);
     default: return fail_here(kInvalidEscape);
   }
+  out.room(1);
+  out.byte(c);
+  return true;
 }
 
 bool Reader::hex4(std::uint32_t& out) {
@@ -287,12 +330,12 @@ bool Reader::hex4(std::uint32_t& out) {
   return true;
 }
 
-bool Reader::unicode_escape(std::string& buf) {
+bool Reader::unicode_escape(Sink& out) {
   std::uint32_t lead = 0;
   if (!hex4(lead)) return false;
   if (lead >= 0xDC00 && lead <= 0xDFFF) return fail_here(kLoneLeadingSurrogate);
   if (lead < 0xD800 || lead > 0xDBFF) {
-    push_utf8(lead, buf);
+    push_utf8(lead, out);
     return true;
   }
   // A leading surrogate must be followed by \u and a trailing one.
@@ -303,7 +346,7 @@ bool Reader::unicode_escape(std::string& buf) {
   std::uint32_t trail = 0;
   if (!hex4(trail)) return false;
   if (trail < 0xDC00 || trail > 0xDFFF) return fail_here(kLoneLeadingSurrogate);
-  push_utf8((((lead - 0xD800) << 10) | (trail - 0xDC00)) + 0x10000, buf);
+  push_utf8((((lead - 0xD800) << 10) | (trail - 0xDC00)) + 0x10000, out);
   return true;
 }
 

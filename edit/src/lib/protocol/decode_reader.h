@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,33 @@ struct Str {
   std::size_t begin = 0;
   std::size_t size = 0;
   bool copied = false;
+};
+
+/// Sink: writes a decoded string into a buffer sized up front, growing it
+/// only if the size given was short.
+class Sink {
+ public:
+  Sink(std::string& buf, std::size_t bound);
+  void room(std::size_t n) {
+    if (static_cast<std::size_t>(limit_ - out_) < n) grow(n);
+  }
+  /// After room(1).
+  void byte(char c) { *out_++ = c; }
+  void bytes(const char* p, std::size_t n) {
+    room(n);
+    if (n != 0) std::memcpy(out_, p, n);
+    out_ += n;
+  }
+  /// Trims the buffer to what was written; the length of the string.
+  std::size_t finish();
+
+ private:
+  void grow(std::size_t n);
+
+  std::string& buf_;
+  std::size_t begin_;
+  char* out_;
+  char* limit_;
 };
 
 class Reader {
@@ -107,8 +135,8 @@ class Reader {
   bool invalid_type(std::string_view expected);
 
  private:
-  bool escape(std::string& buf);
-  bool unicode_escape(std::string& buf);
+  bool escape(Sink& out);
+  bool unicode_escape(Sink& out);
   bool hex4(std::uint32_t& out);
   bool integer(bool positive, Number& out);
   bool after_integer(bool positive, std::uint64_t significand, Number& out);
