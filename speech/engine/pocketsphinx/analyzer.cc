@@ -46,9 +46,13 @@ void silenceDecoderLog() {
 }
 
 PocketSphinxAnalyzer::PocketSphinxAnalyzer(PocketSphinxTranscriber& transcriber)
-    : transcriber_(transcriber) {}
+    : transcriber_(transcriber), loader_([this] {
+        if (Expected<void> started = start(); !started) loadFailure_ = std::move(started).error();
+      }) {}
 
 PocketSphinxAnalyzer::~PocketSphinxAnalyzer() {
+  // A load cannot be interrupted; it is waited for even when the audio failed.
+  if (loader_.joinable()) loader_.join();
   if (decoder_ != nullptr) ps_free(decoder_);
 }
 
@@ -74,7 +78,8 @@ Expected<void> PocketSphinxAnalyzer::start() {
 }
 
 Expected<std::optional<double>> PocketSphinxAnalyzer::analyzeSequence(AudioFile& audio) {
-  if (Expected<void> started = start(); !started) return std::move(started).error();
+  if (loader_.joinable()) loader_.join();
+  if (loadFailure_) return *loadFailure_;
 
   std::vector<std::int16_t> block(BLOCK_SAMPLES);
   std::size_t total = 0;
@@ -101,6 +106,7 @@ Expected<std::optional<double>> PocketSphinxAnalyzer::analyzeSequence(AudioFile&
 
 Expected<void> PocketSphinxAnalyzer::finalizeAndFinish(double) {
   // All audio up to the last sample has been fed; only the open utterance is left.
+  if (loader_.joinable()) loader_.join();
   if (decoder_ != nullptr) {
     if (ps_end_utt(decoder_) < 0) {
       PlatformError failure{takeLoggedError("speech decoding failed")};

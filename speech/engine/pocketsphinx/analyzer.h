@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "engine/pocketsphinx/model.h"
 #include "engine/result_channel.h"
@@ -32,6 +33,8 @@ class PocketSphinxTranscriber final : public Transcriber {
   ResultChannel channel_;
 };
 
+/// Starts loading the model at once, so that the load overlaps opening and
+/// reading the audio; the analysis waits for it.
 class PocketSphinxAnalyzer final : public Analyzer {
  public:
   explicit PocketSphinxAnalyzer(PocketSphinxTranscriber& transcriber);
@@ -49,6 +52,8 @@ class PocketSphinxAnalyzer final : public Analyzer {
   ps_decoder_s* decoder_ = nullptr;
   bool inUtterance_ = false;  // speech heard since the utterance began
   bool spoken_ = false;       // some text delivered already
+  std::optional<PlatformError> loadFailure_;
+  std::thread loader_;  // last: it uses the members above
 };
 
 /// Sends the decoder's log nowhere, keeping its last error for descriptions.
