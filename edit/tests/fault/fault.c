@@ -67,21 +67,21 @@ static int parse_errno(const char* s, size_t n) {
 static void parse(void) {
   if (parsed) return;
   parsed = 1;
-  const char* spec = getenv("TUVEL_FAULT");
-  if (spec == NULL) return;
-  while (*spec) {
-    const char* end = strchr(spec, ',');
-    size_t len = end ? (size_t)(end - spec) : strlen(spec);
-    const char* colon = memchr(spec, ':', len);
-    size_t name_len = colon ? (size_t)(colon - spec) : len;
+  const char* rules = getenv("TUVEL_FAULT");
+  if (rules == NULL) return;
+  while (*rules) {
+    const char* end = strchr(rules, ',');
+    size_t len = end ? (size_t)(end - rules) : strlen(rules);
+    const char* colon = memchr(rules, ':', len);
+    size_t name_len = colon ? (size_t)(colon - rules) : len;
     for (int r = 0; r < R_COUNT; ++r) {
-      if (strlen(rule_names[r]) == name_len && strncmp(rule_names[r], spec, name_len) == 0) {
+      if (strlen(rule_names[r]) == name_len && strncmp(rule_names[r], rules, name_len) == 0) {
         active[r] = 1;
         errs[r] = colon ? parse_errno(colon + 1, len - name_len - 1) : EIO;
       }
     }
-    spec += len;
-    if (*spec == ',') ++spec;
+    rules += len;
+    if (*rules == ',') ++rules;
   }
 }
 
