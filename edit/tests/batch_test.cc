@@ -1,6 +1,7 @@
 // The batch server through the real binary: lock-step use, line limits,
 // CRLF, blank lines, failures that do not stop the loop, closed readers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -86,6 +87,26 @@ TEST(Batch, LineLimitCountsTheLineFeedAndOverlongLinesAreSkipped) {
   EXPECT_EQ(r.err, "");
   const std::string exceeds = failure("request exceeds 2 MiB") + "\n";
   EXPECT_EQ(r.out, ok_read("a.txt", "x", 1) + "\n" + exceeds + exceeds + exceeds + ok_read("a.txt", "x", 1) + "\n" + exceeds);
+}
+
+// Staging names count up for the whole process: after one apply, leftovers
+// for the next 32 numbers block the second apply, which a counter restarted
+// per request would not notice.
+TEST(Batch, StagingNamesKeepCountingAcrossRequests) {
+  TempDir dir;
+  dir.write("a.txt", "one");
+  Child batch(testing::edit_binary(), {"--repo", dir.path(), "batch"});
+  const std::string prefix = dir / (".tuvel-edit-" + std::to_string(batch.pid()) + "-");
+  for (int n = 0; n < 31; ++n) ASSERT_EQ(::mkdir((prefix + std::to_string(n)).c_str(), 0700), 0);
+  batch.write(replace_request("apply", "a.txt", revision("one"), "one", "two") + "\n");
+  const auto first = batch.read_line();
+  ASSERT_TRUE(first);
+  EXPECT_NE(first->find(R"("applied":true)"), std::string::npos) << *first;
+  for (int n = 32; n < 64; ++n) ASSERT_EQ(::mkdir((prefix + std::to_string(n)).c_str(), 0700), 0);
+  batch.write(replace_request("apply", "a.txt", revision("two"), "two", "three") + "\n");
+  EXPECT_EQ(batch.read_line(), failure("could not reserve a staging file"));
+  EXPECT_EQ(batch.wait(), 0);
+  EXPECT_EQ(dir.read("a.txt"), "two");
 }
 
 TEST(Batch, EmptyInputAnswersNothing) {
