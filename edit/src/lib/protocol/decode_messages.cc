@@ -93,7 +93,8 @@ std::string quoted(std::string_view s) {
 
 std::string float_text(double value) {
   if (value == 0) return std::signbit(value) ? "-0.0" : "0.0";
-  // Shortest round-trip digits, laid out the way Rust's ryu formats an f64.
+  // Shortest round-trip digits; plain up to 16 integer digits or 4 leading
+  // zeros after the point (with ".0" after an integral value), else exponent form.
   char buf[32];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
   (void)ec;

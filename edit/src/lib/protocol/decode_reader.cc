@@ -18,8 +18,9 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "the string scan reads words little-endian");
 
-// Powers of ten as exact literals: numbers are assembled as significand
-// times or divided by one of these, the way the format's reference reader does.
+// Powers of ten as exact literals. A number becomes its significand times
+// (or divided by) one of these; the float a message prints depends on doing
+// exactly that, rounding included.
 constexpr double kPow10[] = {
     1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9,
     1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19,
