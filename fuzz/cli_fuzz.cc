@@ -29,7 +29,8 @@ using Parsed = std::variant<Cli, CliExit>;
 
 std::string escaped(std::string_view s) {
   std::string out;
-  for (unsigned char c : s) {
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c >= 0x20 && c < 0x7F && c != '\\') {
       out.push_back(static_cast<char>(c));
     } else {
