@@ -2,6 +2,8 @@
 
 #include <emmintrin.h>
 
+#include <cstring>
+
 namespace tuvel {
 namespace {
 
@@ -96,42 +98,92 @@ __m128i load(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<c
 
 }  // namespace
 
-std::optional<Utf8Error> find_utf8_error(std::string_view bytes) {
+namespace {
+
+__m128i has_zero(__m128i x) { return _mm_cmpeq_epi8(x, _mm_setzero_si128()); }
+
+// The failure of the text whose first failing 16-byte block starts at
+// `block`, decoded byte by byte from the character that block starts in.
+// The bytes before the block are whole characters but for the last one,
+// which starts within the 3 bytes before it.
+std::optional<Utf8Error> locate(std::string_view bytes, std::size_t block) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
+  std::size_t start = block < 3 ? 0 : block - 3;
+  while (start < block && (p[start] & 0xC0) == 0x80) ++start;
+  return find_utf8_error_scalar(bytes, start);
+}
+
+}  // namespace
+
+void TextScan::scan_nul(std::string_view text, std::size_t end) {
+  if (!nul_ && end > nul_done_ && std::memchr(text.data() + nul_done_, '\0', end - nul_done_) != nullptr) nul_ = true;
+  nul_done_ = end;
+}
+
+void TextScan::advance(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  if (failed_) return scan_nul(text, n);
   // Blocks are checked with vector operations; the first failing one is
-  // decoded byte by byte from the character it starts in, to say where and how.
-  // The bytes before the block are whole characters but for the last one,
-  // which starts within the 3 bytes before it.
-  const auto locate = [&](std::size_t block) {
-    std::size_t start = block < 3 ? 0 : block - 3;
-    while (start < block && (p[start] & 0xC0) == 0x80) ++start;
-    return find_utf8_error_scalar(bytes, start);
-  };
-  __m128i prev = _mm_setzero_si128();
-  std::size_t i = 0;
+  // decoded byte by byte later, to say where and how.
+  __m128i prev = load(prev_);
+  __m128i zeros = _mm_setzero_si128();
+  std::size_t i = done_;
   while (i + 16 <= n) {
     // Runs of ASCII after a complete character need no other check.
     if ((_mm_movemask_epi8(prev) & 0xE000) == 0) {
       while (i + 64 <= n) {
-        const __m128i any = _mm_or_si128(_mm_or_si128(load(p + i), load(p + i + 16)),
-                                         _mm_or_si128(load(p + i + 32), load(p + i + 48)));
-        if (_mm_movemask_epi8(any) != 0) break;
+        const __m128i a = load(p + i);
+        const __m128i b = load(p + i + 16);
+        const __m128i c = load(p + i + 32);
+        const __m128i d = load(p + i + 48);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) != 0) break;
+        zeros = _mm_or_si128(zeros, has_zero(_mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d))));
         i += 64;
         prev = _mm_setzero_si128();
       }
       if (i + 16 > n) break;
     }
     const __m128i cur = load(p + i);
-    if (block_invalid(prev, cur)) return locate(i);
+    zeros = _mm_or_si128(zeros, has_zero(cur));
+    if (block_invalid(prev, cur)) {
+      failed_ = true;
+      done_ = nul_done_ = i;
+      if (_mm_movemask_epi8(zeros) != 0) nul_ = true;
+      return scan_nul(text, n);
+    }
     prev = cur;
     i += 16;
   }
+  if (_mm_movemask_epi8(zeros) != 0) nul_ = true;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(prev_), prev);
+  done_ = nul_done_ = i;
+}
+
+void TextScan::finish(std::string_view text) {
+  advance(text);
+  // The failing block is decoded on the final text, as a whole-text check would.
+  if (failed_) {
+    error_ = locate(text, done_);
+    return;
+  }
   // The rest, padded with zeros, which also catches a sequence cut by the end.
+  const std::size_t rest = text.size() - done_;
   alignas(16) unsigned char tail[16] = {};
-  for (std::size_t k = i; k < n; ++k) tail[k - i] = p[k];
-  if (block_invalid(prev, load(tail))) return locate(i);
-  return std::nullopt;
+  if (rest > 0) std::memcpy(tail, text.data() + done_, rest);
+  if (std::memchr(tail, '\0', rest) != nullptr) nul_ = true;
+  if (block_invalid(load(prev_), load(tail))) {
+    failed_ = true;
+    error_ = locate(text, done_);
+    return;
+  }
+  done_ = nul_done_ = text.size();
+}
+
+std::optional<Utf8Error> find_utf8_error(std::string_view bytes) {
+  TextScan scan;
+  scan.finish(bytes);
+  return scan.error();
 }
 
 std::string describe(const Utf8Error& error) {

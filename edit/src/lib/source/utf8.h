@@ -19,6 +19,31 @@ struct Utf8Error {
 /// find_utf8_error: the first decoding failure of `bytes`, if any.
 std::optional<Utf8Error> find_utf8_error(std::string_view bytes);
 
+/// TextScan: the UTF-8 check and the NUL scan of a text that grows at its
+/// end (a snapshot being read), so each part is checked while it is still in
+/// cache. Every call is given the whole text so far; the text may move but
+/// its checked prefix must not change.
+class TextScan {
+ public:
+  /// Checks the complete 16-byte blocks not yet checked.
+  void advance(std::string_view text);
+  /// Checks the rest; call once, with the final text.
+  void finish(std::string_view text);
+  bool has_nul() const { return nul_; }
+  /// The first decoding failure; meaningful after finish().
+  const std::optional<Utf8Error>& error() const { return error_; }
+
+ private:
+  void scan_nul(std::string_view text, std::size_t end);
+
+  unsigned char prev_[16] = {};  ///< the block before `done_`
+  std::size_t done_ = 0;         ///< bytes checked; after a failure, where the failing block starts
+  std::size_t nul_done_ = 0;     ///< bytes checked for NUL once UTF-8 has failed
+  bool nul_ = false;
+  bool failed_ = false;
+  std::optional<Utf8Error> error_;
+};
+
 /// find_utf8_error_scalar: the same, decoding byte by byte from `from`, a
 /// character boundary (the reference for the vector path, and its locator).
 std::optional<Utf8Error> find_utf8_error_scalar(std::string_view bytes, std::size_t from = 0);
