@@ -14,7 +14,7 @@ constexpr std::size_t kReadLimit = MAX_REQUEST_BYTES + 1;
 /// Reads standard input to its end but never past kReadLimit bytes.
 Result<std::string> read_request_text() {
   std::string text;
-  std::size_t capacity = 64 * 1024;
+  std::size_t capacity = std::size_t{64} * 1024;
   while (text.size() < kReadLimit) {
     if (text.size() == capacity) capacity = std::min(capacity * 2, kReadLimit);
     const std::size_t have = text.size();

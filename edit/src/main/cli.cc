@@ -105,11 +105,13 @@ bool valid_utf8(std::string_view s) {
   while (i < s.size()) {
     const auto c = static_cast<unsigned char>(s[i]);
     std::size_t len = 0;
-    unsigned lo = 0x80, hi = 0xBF;
+    unsigned lo = 0x80;
+    unsigned hi = 0xBF;
     if (c < 0x80) {
       ++i;
       continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
+    }
+    if (c >= 0xC2 && c <= 0xDF) {
       len = 2;
     } else if (c >= 0xE0 && c <= 0xEF) {
       len = 3;
@@ -181,6 +183,116 @@ struct Parser {
   }
 };
 
+/// Handles the option argv[i], moving `i` past a value it takes; a CliExit
+/// ends the parse.
+std::optional<CliExit> parse_option(Parser& p, Level level, std::size_t& i, bool& options_done) {
+  const std::vector<std::string>& argv = p.argv;
+  const std::string& arg = argv[i];
+  if (arg == "--") {
+    if (level == Level::Top) return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+    options_done = true;
+    return std::nullopt;
+  }
+  if (arg == "-h" || arg == "--help") return p.help(level);
+  if (level == Level::Top && (arg == "-V" || arg == "--version")) {
+    return CliExit{std::string(PROGRAM_NAME) + " " + PROGRAM_VERSION + "\n", false, 0};
+  }
+  std::string name = arg;
+  std::optional<std::string> inline_value;
+  if (arg.rfind("--", 0) == 0) {
+    const auto eq = arg.find('=');
+    if (eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      inline_value = arg.substr(eq + 1);
+    }
+  }
+  auto take_value = [&](const std::string& display) -> std::variant<std::string, CliExit> {
+    if (inline_value) return *inline_value;
+    if (i + 1 >= argv.size()) {
+      return p.fail(level, "a value is required for " + p.option_name(display) + " but none was supplied");
+    }
+    return argv[++i];
+  };
+  if (name == "--repo") {
+    bool& seen = level == Level::Top ? p.repo_seen_top : p.repo_seen_sub;
+    if (seen) return p.fail(level, "the argument " + p.option_name("--repo <REPO>") + " cannot be used multiple times");
+    seen = true;
+    auto value = take_value("--repo <REPO>");
+    if (auto* exit = std::get_if<CliExit>(&value)) return *exit;
+    p.cli.repo = std::get<std::string>(value);
+    return std::nullopt;
+  }
+  if (level == Level::Read && (name == "--start" || name == "--end")) {
+    const bool is_start = name == "--start";
+    const std::string display = is_start ? "--start <START>" : "--end <END>";
+    bool& seen = is_start ? p.start_seen : p.end_seen;
+    if (seen) return p.fail(level, "the argument " + p.option_name(display) + " cannot be used multiple times");
+    seen = true;
+    auto value = take_value(display);
+    if (auto* exit = std::get_if<CliExit>(&value)) return *exit;
+    const std::string& text = std::get<std::string>(value);
+    if (!valid_utf8(text)) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
+    std::uint64_t number = 0;
+    const std::string reason = parse_u64(text, number);
+    if (!reason.empty()) {
+      return p.fail(level, "invalid value " + p.quoted(text) + " for " + p.option_name(display) + ": " + reason);
+    }
+    if (is_start) {
+      p.cli.start = number;
+    } else {
+      p.cli.end = number;
+    }
+    return std::nullopt;
+  }
+  if (level == Level::Apply && name == "--preview") {
+    if (p.preview_seen) return p.fail(level, "the argument " + p.option_name("--preview") + " cannot be used multiple times");
+    if (inline_value) {
+      return p.fail(level, "unexpected value " + p.quoted(*inline_value) + " for " + p.option_name("--preview") +
+                               " found; no more were expected");
+    }
+    p.preview_seen = true;
+    p.cli.preview = true;
+    return std::nullopt;
+  }
+  return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+}
+
+/// Handles the positional argv[i]: the command, then the paths of read.
+std::optional<CliExit> parse_positional(Parser& p, Level& level, std::size_t i, bool& command_seen) {
+  const std::vector<std::string>& argv = p.argv;
+  const std::string& arg = argv[i];
+  if (level == Level::Top) {
+    if (arg == "help") {
+      // help [COMMAND]: the help of the program or of the named command.
+      if (i + 1 >= argv.size()) return p.help(Level::Top);
+      const std::string& what = argv[i + 1];
+      if (what == "read") return p.help(Level::Read);
+      if (what == "apply") return p.help(Level::Apply);
+      if (what == "batch") return p.help(Level::Batch);
+      if (what == "help") return p.help(Level::Top);
+      return p.fail(Level::Top, "unrecognized subcommand " + p.quoted(what));
+    }
+    if (arg == "read") {
+      p.cli.command = Command::Read;
+    } else if (arg == "apply") {
+      p.cli.command = Command::Apply;
+    } else if (arg == "batch") {
+      p.cli.command = Command::Batch;
+    } else {
+      return p.fail(Level::Top, "unrecognized subcommand " + p.quoted(arg));
+    }
+    command_seen = true;
+    level = Parser::level_of(p.cli.command);
+    return std::nullopt;
+  }
+  if (level == Level::Read) {
+    if (!valid_utf8(arg)) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
+    p.cli.paths.push_back(arg);
+    return std::nullopt;
+  }
+  return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+}
+
 }  // namespace
 
 bool use_color(bool is_terminal) {
@@ -223,106 +335,10 @@ std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliCo
     }
     const bool is_option = !options_done && arg.size() > 1 && arg[0] == '-';
     if (is_option) {
-      if (arg == "--") {
-        if (level == Level::Top) return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
-        options_done = true;
-        continue;
-      }
-      if (arg == "-h" || arg == "--help") return p.help(level);
-      if (level == Level::Top && (arg == "-V" || arg == "--version")) {
-        return CliExit{std::string(PROGRAM_NAME) + " " + PROGRAM_VERSION + "\n", false, 0};
-      }
-      std::string name = arg;
-      std::optional<std::string> inline_value;
-      if (arg.rfind("--", 0) == 0) {
-        const auto eq = arg.find('=');
-        if (eq != std::string::npos) {
-          name = arg.substr(0, eq);
-          inline_value = arg.substr(eq + 1);
-        }
-      }
-      auto take_value = [&](const std::string& display) -> std::variant<std::string, CliExit> {
-        if (inline_value) return *inline_value;
-        if (i + 1 >= argv.size()) {
-          return p.fail(level, "a value is required for " + p.option_name(display) + " but none was supplied");
-        }
-        return argv[++i];
-      };
-      if (name == "--repo") {
-        bool& seen = level == Level::Top ? p.repo_seen_top : p.repo_seen_sub;
-        if (seen) return p.fail(level, "the argument " + p.option_name("--repo <REPO>") + " cannot be used multiple times");
-        seen = true;
-        auto value = take_value("--repo <REPO>");
-        if (auto* exit = std::get_if<CliExit>(&value)) return *exit;
-        p.cli.repo = std::get<std::string>(value);
-        continue;
-      }
-      if (level == Level::Read && (name == "--start" || name == "--end")) {
-        const bool is_start = name == "--start";
-        const std::string display = is_start ? "--start <START>" : "--end <END>";
-        bool& seen = is_start ? p.start_seen : p.end_seen;
-        if (seen) return p.fail(level, "the argument " + p.option_name(display) + " cannot be used multiple times");
-        seen = true;
-        auto value = take_value(display);
-        if (auto* exit = std::get_if<CliExit>(&value)) return *exit;
-        const std::string& text = std::get<std::string>(value);
-        if (!valid_utf8(text)) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
-        std::uint64_t number = 0;
-        const std::string reason = parse_u64(text, number);
-        if (!reason.empty()) {
-          return p.fail(level, "invalid value " + p.quoted(text) + " for " + p.option_name(display) + ": " + reason);
-        }
-        if (is_start) {
-          p.cli.start = number;
-        } else {
-          p.cli.end = number;
-        }
-        continue;
-      }
-      if (level == Level::Apply && name == "--preview") {
-        if (p.preview_seen) return p.fail(level, "the argument " + p.option_name("--preview") + " cannot be used multiple times");
-        if (inline_value) {
-          return p.fail(level, "unexpected value " + p.quoted(*inline_value) + " for " + p.option_name("--preview") +
-                                   " found; no more were expected");
-        }
-        p.preview_seen = true;
-        p.cli.preview = true;
-        continue;
-      }
-      return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
-    }
-
-    // A positional.
-    if (level == Level::Top) {
-      if (arg == "help") {
-        // help [COMMAND]: the help of the program or of the named command.
-        if (i + 1 >= argv.size()) return p.help(Level::Top);
-        const std::string& what = argv[i + 1];
-        if (what == "read") return p.help(Level::Read);
-        if (what == "apply") return p.help(Level::Apply);
-        if (what == "batch") return p.help(Level::Batch);
-        if (what == "help") return p.help(Level::Top);
-        return p.fail(Level::Top, "unrecognized subcommand " + p.quoted(what));
-      }
-      if (arg == "read") {
-        p.cli.command = Command::Read;
-      } else if (arg == "apply") {
-        p.cli.command = Command::Apply;
-      } else if (arg == "batch") {
-        p.cli.command = Command::Batch;
-      } else {
-        return p.fail(Level::Top, "unrecognized subcommand " + p.quoted(arg));
-      }
-      command_seen = true;
-      level = Parser::level_of(p.cli.command);
+      if (auto exit = parse_option(p, level, i, options_done)) return *exit;
       continue;
     }
-    if (level == Level::Read) {
-      if (!valid_utf8(arg)) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
-      p.cli.paths.push_back(arg);
-      continue;
-    }
-    return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+    if (auto exit = parse_positional(p, level, i, command_seen)) return *exit;
   }
 
   if (!command_seen) {

@@ -28,7 +28,7 @@ void open_standard_descriptors() {
 int main(int argc, char** argv) {
   open_standard_descriptors();
   // A reader that went away shows as EPIPE instead of killing the process.
-  ::signal(SIGPIPE, SIG_IGN);
+  (void)::signal(SIGPIPE, SIG_IGN);
 
   std::vector<std::string> args(argv, argv + argc);
   const tuvel::CliColor color{tuvel::use_color(::isatty(STDOUT_FILENO) == 1), tuvel::use_color(::isatty(STDERR_FILENO) == 1)};
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     (void)tuvel::write_all(exit->to_stderr ? STDERR_FILENO : STDOUT_FILENO, exit->text);
     return exit->status;
   }
-  const auto& cli = std::get<tuvel::Cli>(parsed);
+  const auto& cli = *std::get_if<tuvel::Cli>(&parsed);
   switch (cli.command) {
     case tuvel::Command::Read: return tuvel::run_read(cli);
     case tuvel::Command::Apply: return tuvel::run_apply(cli);

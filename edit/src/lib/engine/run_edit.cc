@@ -1,5 +1,6 @@
 #include "engine/run_edit.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -17,11 +18,9 @@ inline constexpr std::size_t REVISION_LENGTH = 64;
 
 bool is_hex_digest(std::string_view revision) {
   if (revision.size() != REVISION_LENGTH) return false;
-  for (const char c : revision) {
-    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    if (!hex) return false;
-  }
-  return true;
+  return std::ranges::all_of(revision, [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  });
 }
 
 bool same_bytes(std::string_view a, std::string_view b) {

@@ -52,7 +52,7 @@ bool middle_matches(const char* at, const char* needle, std::size_t m) {
 }  // namespace
 
 OccurrenceFinder::OccurrenceFinder(std::string_view text, std::string_view needle)
-    : text_(text), needle_(needle), vector_(__builtin_cpu_supports("avx2") != 0) {
+    : text_(text), needle_(needle), vector_(static_cast<bool>(__builtin_cpu_supports("avx2"))) {
   linear_fallback_ = !vector_;
 }
 

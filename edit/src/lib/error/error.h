@@ -127,7 +127,7 @@ using Status = Result<void>;
   auto TUVEL_CONCAT(tuvel_result_, __LINE__) = (expr);           \
   if (!TUVEL_CONCAT(tuvel_result_, __LINE__).ok())               \
     return std::move(TUVEL_CONCAT(tuvel_result_, __LINE__)).error(); \
-  var = std::move(TUVEL_CONCAT(tuvel_result_, __LINE__)).value()
+  var = std::move(TUVEL_CONCAT(tuvel_result_, __LINE__)).value()  // NOLINT(bugprone-macro-parentheses): `var` is a declaration
 /// TUVEL_CHECK(expr): returns the error of a Status.
 #define TUVEL_CHECK(expr)                                        \
   do {                                                           \

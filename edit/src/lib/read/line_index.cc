@@ -27,7 +27,7 @@ std::uint64_t count_line_feeds(std::string_view text) {
              static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     n -= blocks * 16;
   }
-  for (std::size_t i = 0; i < n; ++i) total += p[i] == '\n';
+  for (std::size_t i = 0; i < n; ++i) total += static_cast<std::uint64_t>(p[i] == '\n');
   return total;
 }
 
@@ -43,7 +43,7 @@ namespace {
 
 // Line feeds are counted a block at a time and only the block that holds the
 // wanted one is searched byte by byte, so far entries cost one vector pass.
-constexpr std::size_t kSeekBlock = 255 * 16;
+constexpr std::size_t kSeekBlock = std::size_t{255} * 16;
 
 // The offset just past the `k`-th line feed at or after `pos`, or the length
 // when there are fewer.

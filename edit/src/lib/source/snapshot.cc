@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include <cerrno>
-#include <cstring>
 
 #include "source/source.h"
 #include "source/utf8.h"
@@ -26,19 +25,20 @@ constexpr std::size_t kReadBound = MAX_SOURCE_BYTES + 1;
 // one page fault per 4 KiB, which costs more than reading the file: ask for
 // huge pages and map it all in one call (advice only; failures ignored).
 void reserve_buffer(std::string& bytes, std::size_t capacity) {
-  constexpr std::size_t kLarge = 256 * 1024;
+  constexpr std::size_t kLarge = std::size_t{256} * 1024;
   if (capacity < kLarge || capacity <= bytes.capacity()) return;
   bytes.reserve(capacity);
   constexpr std::uintptr_t kPage = 4096;
-  constexpr std::uintptr_t kHuge = 2 * 1024 * 1024;
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} * 1024 * 1024;
   const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
   const std::uintptr_t end = begin + capacity;
   const std::uintptr_t huge_begin = (begin + kHuge - 1) & ~(kHuge - 1);
   const std::uintptr_t huge_end = end & ~(kHuge - 1);
-  if (huge_begin < huge_end) (void)::madvise(reinterpret_cast<void*>(huge_begin), huge_end - huge_begin, MADV_HUGEPAGE);
+  // madvise wants page-aligned addresses, so they are worked out as integers.
+  if (huge_begin < huge_end) (void)::madvise(reinterpret_cast<void*>(huge_begin), huge_end - huge_begin, MADV_HUGEPAGE);  // NOLINT(performance-no-int-to-ptr)
   const std::uintptr_t page_begin = begin & ~(kPage - 1);
   const std::uintptr_t page_end = (end + kPage - 1) & ~(kPage - 1);
-  (void)::madvise(reinterpret_cast<void*>(page_begin), page_end - page_begin, MADV_POPULATE_WRITE);
+  (void)::madvise(reinterpret_cast<void*>(page_begin), page_end - page_begin, MADV_POPULATE_WRITE);  // NOLINT(performance-no-int-to-ptr)
 }
 
 // Reads from `fd` after the bytes already in `bytes` until it holds
@@ -79,7 +79,7 @@ Result<std::string> read_snapshot(Source& source) {
   if (bytes.size() > MAX_SOURCE_BYTES) return Error::plain("source grew beyond 16 MiB");
 
   TUVEL_CHECK(check_identity(source));
-  if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr) return Error::plain("source contains NUL");
+  if (bytes.find('\0') != std::string::npos) return Error::plain("source contains NUL");
   if (const auto error = find_utf8_error(bytes)) return Error::with_cause("source is not UTF-8", describe(*error));
   return bytes;
 }
@@ -91,8 +91,9 @@ std::string revision(std::string_view bytes) {
   unsigned char digest[BLAKE3_OUT_LEN];
   blake3_hasher_finalize(&hasher, digest, BLAKE3_OUT_LEN);
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string text(2 * BLAKE3_OUT_LEN, '0');
-  for (std::size_t i = 0; i < BLAKE3_OUT_LEN; ++i) {
+  constexpr std::size_t kDigestBytes = BLAKE3_OUT_LEN;
+  std::string text(2 * kDigestBytes, '0');
+  for (std::size_t i = 0; i < kDigestBytes; ++i) {
     text[2 * i] = kHex[digest[i] >> 4];
     text[2 * i + 1] = kHex[digest[i] & 0xF];
   }

@@ -16,7 +16,7 @@
 namespace tuvel {
 
 inline constexpr std::size_t MAX_PATH_BYTES = 4096;
-inline constexpr std::size_t MAX_SOURCE_BYTES = 16 * 1024 * 1024;
+inline constexpr std::size_t MAX_SOURCE_BYTES = std::size_t{16} * 1024 * 1024;
 
 /// Repo: the open repository of one request.
 struct Repo {
