@@ -27,7 +27,8 @@ Result<Json> read_files(const Repo& repo, const std::vector<ReadSpec>& files) {
   for (const ReadSpec& spec : files) {
     // One source at a time: it and its snapshot end with this iteration.
     TUVEL_TRY(Source source, open_source(repo, spec.path, false));
-    TUVEL_TRY(const std::string snapshot, read_snapshot(source));
+    TUVEL_TRY(const Snapshot read, read_snapshot_and_revision(source));
+    const std::string& snapshot = read.text;
 
     const std::uint64_t entries = line_entry_count(snapshot);
     std::uint64_t end = 0;
@@ -60,7 +61,7 @@ Result<Json> read_files(const Repo& repo, const std::vector<ReadSpec>& files) {
 
     JsonObject result;
     result.emplace("path", Json(spec.path));
-    result.emplace("revision", Json(revision(snapshot)));
+    result.emplace("revision", Json(read.revision));
     result.emplace("total_lines", Json(total_lines));
     result.emplace("start", Json(spec.start));
     result.emplace("end", Json(end));

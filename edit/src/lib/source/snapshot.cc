@@ -3,9 +3,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdint>
-
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "source/source.h"
 #include "source/utf8.h"
@@ -41,63 +41,69 @@ void reserve_buffer(std::string& bytes, std::size_t capacity) {
   (void)::madvise(reinterpret_cast<void*>(page_begin), page_end - page_begin, MADV_POPULATE_WRITE);  // NOLINT(performance-no-int-to-ptr)
 }
 
-// Reads from `fd` after the bytes already in `bytes` until it holds
-// `capacity` bytes or the file ends; 0 or the errno of a failed read.
-int fill_buffer(std::string& bytes, int fd, std::size_t capacity) {
-  std::size_t filled = bytes.size();
-  bytes.resize(capacity);
-  int error = 0;
-  while (filled < capacity) {
-    const ssize_t got = ::read(fd, bytes.data() + filled, capacity - filled);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      break;
-    }
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  bytes.resize(filled);
-  return error;
-}
+// Reads go through a piece small enough to stay in cache, and each piece is
+// hashed and checked just after it is appended. Read straight into a large
+// buffer, the bytes would go out to memory and every pass fetch them back.
+constexpr std::size_t kPiece = std::size_t{64} * 1024;
 
-}  // namespace
-
-Result<std::string> read_snapshot(Source& source) {
-  if (source.status.st_size > static_cast<off_t>(MAX_SOURCE_BYTES)) return Error::plain("source exceeds 16 MiB");
-
-  // One byte beyond the recorded size lets the usual case end with a single
-  // read of the content and one read at end of file.
-  std::string bytes;
-  std::size_t capacity = static_cast<std::size_t>(source.status.st_size) + 1;
-  for (;;) {
-    reserve_buffer(bytes, capacity);
-    if (const int error = fill_buffer(bytes, source.file.get(), capacity)) return Error::os(error);
-    if (bytes.size() < capacity || capacity == kReadBound) break;
-    capacity = capacity * 2 < kReadBound ? capacity * 2 : kReadBound;
-  }
-  if (bytes.size() > MAX_SOURCE_BYTES) return Error::plain("source grew beyond 16 MiB");
-
-  TUVEL_CHECK(check_identity(source));
-  if (bytes.find('\0') != std::string::npos) return Error::plain("source contains NUL");
-  if (const auto error = find_utf8_error(bytes)) return Error::with_cause("source is not UTF-8", describe(*error));
-  return bytes;
-}
-
-std::string revision(std::string_view bytes) {
-  blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
-  blake3_hasher_update(&hasher, bytes.data(), bytes.size());
-  unsigned char digest[BLAKE3_OUT_LEN];
-  blake3_hasher_finalize(&hasher, digest, BLAKE3_OUT_LEN);
-  static constexpr char kHex[] = "0123456789abcdef";
+std::string hex_digest(blake3_hasher& hasher) {
   constexpr std::size_t kDigestBytes = BLAKE3_OUT_LEN;
+  unsigned char digest[kDigestBytes];
+  blake3_hasher_finalize(&hasher, digest, kDigestBytes);
+  static constexpr char kHex[] = "0123456789abcdef";
   std::string text(2 * kDigestBytes, '0');
   for (std::size_t i = 0; i < kDigestBytes; ++i) {
     text[2 * i] = kHex[digest[i] >> 4];
     text[2 * i + 1] = kHex[digest[i] & 0xF];
   }
   return text;
+}
+
+}  // namespace
+
+Result<Snapshot> read_snapshot_and_revision(Source& source) {
+  if (source.status.st_size > static_cast<off_t>(MAX_SOURCE_BYTES)) return Error::plain("source exceeds 16 MiB");
+
+  // One byte beyond the recorded size lets the usual case end with the
+  // content and one read at end of file; a file that grew makes it grow.
+  std::string bytes;
+  reserve_buffer(bytes, static_cast<std::size_t>(source.status.st_size) + 1);
+  blake3_hasher hasher;
+  blake3_hasher_init(&hasher);
+  TextScan scan;
+  alignas(64) char piece[kPiece];
+  while (bytes.size() < kReadBound) {
+    const ssize_t got = ::read(source.file.get(), piece, std::min(kPiece, kReadBound - bytes.size()));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Error::os(errno);
+    }
+    if (got == 0) break;
+    const std::size_t from = bytes.size();
+    bytes.append(piece, static_cast<std::size_t>(got));
+    blake3_hasher_update(&hasher, bytes.data() + from, static_cast<std::size_t>(got));
+    scan.advance(bytes);
+  }
+  if (bytes.size() > MAX_SOURCE_BYTES) return Error::plain("source grew beyond 16 MiB");
+
+  TUVEL_CHECK(check_identity(source));
+  scan.finish(bytes);
+  if (scan.has_nul()) return Error::plain("source contains NUL");
+  if (const auto& error = scan.error()) return Error::with_cause("source is not UTF-8", describe(*error));
+  std::string digest = hex_digest(hasher);
+  return Snapshot{std::move(bytes), std::move(digest)};
+}
+
+Result<std::string> read_snapshot(Source& source) {
+  TUVEL_TRY(Snapshot snapshot, read_snapshot_and_revision(source));
+  return std::move(snapshot.text);
+}
+
+std::string revision(std::string_view bytes) {
+  blake3_hasher hasher;
+  blake3_hasher_init(&hasher);
+  blake3_hasher_update(&hasher, bytes.data(), bytes.size());
+  return hex_digest(hasher);
 }
 
 }  // namespace tuvel

@@ -54,8 +54,17 @@ Result<Repo> open_repo(const std::string& path);
 Result<Source> open_source(const Repo& repo, std::string_view path, bool for_edit);
 /// check_identity: repository, containing directory and file still the ones opened.
 Status check_identity(const Source& source);
+/// Snapshot: the content of a source and its revision.
+struct Snapshot {
+  std::string text;
+  std::string revision;  ///< revision(text), hashed while the text was read
+};
+
 /// read_snapshot: the whole content (<= 16 MiB, no NUL, UTF-8) from the current offset.
 Result<std::string> read_snapshot(Source& source);
+/// read_snapshot_and_revision: read_snapshot and the revision of its content
+/// in one pass over the bytes.
+Result<Snapshot> read_snapshot_and_revision(Source& source);
 /// revision: BLAKE3 digest of `bytes` as 64 lowercase hex digits.
 std::string revision(std::string_view bytes);
 
