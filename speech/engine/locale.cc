@@ -12,7 +12,7 @@ namespace {
 icu::Locale toIcu(const std::string& identifier) {
   UErrorCode status = U_ZERO_ERROR;
   icu::Locale tagged = icu::Locale::forLanguageTag(identifier, status);
-  if (U_SUCCESS(status)) return tagged;
+  if (U_SUCCESS(status)) return tagged;  // NOLINT(readability-implicit-bool-conversion): ICU tests yield UBool
   return icu::Locale(identifier.c_str());
 }
 
@@ -36,7 +36,7 @@ Locale Locale::current() {
 std::string Locale::bcp47() const {
   UErrorCode status = U_ZERO_ERROR;
   std::string tag = toIcu(identifier_).toLanguageTag<std::string>(status);
-  if (U_FAILURE(status) || tag.empty()) return "und";
+  if (U_FAILURE(status) || tag.empty()) return "und";  // NOLINT(readability-implicit-bool-conversion): ICU tests yield UBool
   return tag;
 }
 
@@ -44,7 +44,7 @@ std::optional<std::string> Locale::languageCode() const {
   // Taken from the canonical form, so that malformed identifiers give none.
   UErrorCode status = U_ZERO_ERROR;
   icu::Locale canonical = icu::Locale::forLanguageTag(bcp47(), status);
-  std::string language = U_SUCCESS(status) ? canonical.getLanguage() : "";
+  std::string language = U_SUCCESS(status) ? canonical.getLanguage() : "";  // NOLINT(readability-implicit-bool-conversion): ICU tests yield UBool
   if (language.empty()) return std::nullopt;
   return language;
 }

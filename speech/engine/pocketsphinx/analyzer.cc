@@ -18,12 +18,13 @@ constexpr std::size_t BLOCK_SAMPLES = 2048;
 std::mutex logMutex;
 std::string lastLoggedError;
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): the signature of sphinxbase's error callback
 void keepErrors(void*, err_lvl_t level, const char* format, ...) {
   if (level != ERR_ERROR && level != ERR_FATAL) return;
   char text[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  (void)std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   std::string message = text;
   while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();

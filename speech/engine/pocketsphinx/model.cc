@@ -11,8 +11,6 @@
 #include <system_error>
 #include <vector>
 
-extern char** environ;
-
 namespace tuvel::speech::pocketsphinx {
 namespace {
 
@@ -94,7 +92,10 @@ Expected<Command> runQuietly(std::vector<std::string> argv) {
   std::vector<std::string> environment = {"DEBIAN_FRONTEND=noninteractive"};
   for (char** entry = environ; *entry != nullptr; ++entry)
     if (!std::string_view(*entry).starts_with("DEBIAN_FRONTEND=")) environment.emplace_back(*entry);
-  std::vector<char*> args, envs;
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  std::vector<char*> envs;
+  envs.reserve(environment.size() + 1);
   for (std::string& arg : argv) args.push_back(arg.data());
   args.push_back(nullptr);
   for (std::string& env : environment) envs.push_back(env.data());

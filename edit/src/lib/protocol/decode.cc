@@ -32,6 +32,10 @@ class Decoder {
   bool contents(bool array, Visit visit);
   template <class Field>
   bool structure(const Shape& shape, Field field);
+  template <class Field>
+  bool structure_sequence(const Shape& shape, Field& field);
+  template <class Field>
+  bool structure_map(const Shape& shape, Field& field);
   template <class T, class Element>
   bool sequence(std::vector<T>& out, Element element);
   bool envelope(Request& out);
@@ -41,6 +45,8 @@ class Decoder {
   bool read_request(ReadRequest& out);
   bool read_spec(ReadSpec& out);
   bool edit(std::vector<Edit>& out);
+  bool edit_map(int& kind, std::size_t& root);
+  bool edit_sequence(int& kind, std::size_t& root);
   bool variant(std::span<const std::string_view> names, std::string_view list, int& out);
   bool string(std::string& out);
   bool usize(std::uint64_t& out);
@@ -75,45 +81,49 @@ template <class Field>
 bool Decoder::structure(const Shape& shape, Field field) {
   const int c = r_.skip_ws();
   if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
-  if (c == '[') {
-    return contents(true, [&] {
-      bool first = true;
-      for (std::size_t f = 0; f < shape.count; ++f) {
-        bool has = false;
-        if (!r_.next_element(first, has)) return false;
-        if (has) {
-          if (!field(f)) return false;
-        } else if (shape.presence[f] != Presence::Default) {
-          return r_.fail_model(invalid_length(f, shape.seq_expected));
-        }
-      }
-      return true;
-    });
-  }
-  if (c == '{') {
-    return contents(false, [&] {
-      bool seen[3] = {};
-      bool first = true;
-      for (;;) {
-        bool has = false;
-        if (!r_.next_key(first, has)) return false;
-        if (!has) break;
-        r_.bump();
-        if (!r_.string_into(key_)) return false;
-        // Key faults are reported just past the key's closing quote.
-        const int f = field_index(shape, key_);
-        if (f < 0) return r_.fail_here(unknown_field(key_, shape.names));
-        if (seen[f]) return r_.fail_here(duplicate_field(shape.fields[f]));
-        seen[f] = true;
-        if (!r_.colon() || !field(static_cast<std::size_t>(f))) return false;
-      }
-      for (std::size_t f = 0; f < shape.count; ++f) {
-        if (!seen[f] && shape.presence[f] == Presence::Required) return r_.fail_model(missing_field(shape.fields[f]));
-      }
-      return true;
-    });
-  }
+  if (c == '[') return contents(true, [&] { return structure_sequence(shape, field); });
+  if (c == '{') return contents(false, [&] { return structure_map(shape, field); });
   return r_.invalid_type(shape.expected);
+}
+
+// The sequence form: the fields in order.
+template <class Field>
+bool Decoder::structure_sequence(const Shape& shape, Field& field) {
+  bool first = true;
+  for (std::size_t f = 0; f < shape.count; ++f) {
+    bool has = false;
+    if (!r_.next_element(first, has)) return false;
+    if (has) {
+      if (!field(f)) return false;
+    } else if (shape.presence[f] != Presence::Default) {
+      return r_.fail_model(invalid_length(f, shape.seq_expected));
+    }
+  }
+  return true;
+}
+
+// The map form: named fields in any order.
+template <class Field>
+bool Decoder::structure_map(const Shape& shape, Field& field) {
+  bool seen[3] = {};
+  bool first = true;
+  for (;;) {
+    bool has = false;
+    if (!r_.next_key(first, has)) return false;
+    if (!has) break;
+    r_.bump();
+    if (!r_.string_into(key_)) return false;
+    // Key faults are reported just past the key's closing quote.
+    const int f = field_index(shape, key_);
+    if (f < 0) return r_.fail_here(unknown_field(key_, shape.names));
+    if (seen[f]) return r_.fail_here(duplicate_field(shape.fields[f]));
+    seen[f] = true;
+    if (!r_.colon() || !field(static_cast<std::size_t>(f))) return false;
+  }
+  for (std::size_t f = 0; f < shape.count; ++f) {
+    if (!seen[f] && shape.presence[f] == Presence::Required) return r_.fail_model(missing_field(shape.fields[f]));
+  }
+  return true;
 }
 
 template <class T, class Element>
@@ -218,52 +228,58 @@ bool Decoder::edit(std::vector<Edit>& out) {
   std::size_t root = 0;
   bool read = false;
   if (c == '{') {
-    read = contents(false, [&] {
-      root = edit_.open(Node::Kind::Object);
-      std::size_t count = 0;
-      bool first = true;
-      for (;;) {
-        bool has = false;
-        if (!r_.next_key(first, has)) return false;
-        if (!has) break;
-        r_.bump();
-        if (!edit_.capture_string(r_)) return false;
-        if (edit_.string(edit_.size() - 1) == kKindKey) {
-          edit_.drop_string();
-          if (kind >= 0) return r_.fail_here(duplicate_field(kKindKey));
-          if (!r_.colon() || !variant(kKindNames, kKindList, kind)) return false;
-          continue;
-        }
-        if (!r_.colon() || !edit_.capture(r_)) return false;
-        ++count;
-      }
-      edit_.close(root, count);
-      if (kind < 0) return r_.fail_model(missing_field(kKindKey));
-      return true;
-    });
+    read = contents(false, [&] { return edit_map(kind, root); });
   } else if (c == '[') {
-    read = contents(true, [&] {
-      bool first = true;
-      bool has = false;
-      if (!r_.next_element(first, has)) return false;
-      if (!has) return r_.fail_model(missing_field(kKindKey));
-      if (!variant(kKindNames, kKindList, kind)) return false;
-      root = edit_.open(Node::Kind::Array);
-      std::size_t count = 0;
-      for (;;) {
-        if (!r_.next_element(first, has)) return false;
-        if (!has) break;
-        if (!edit_.capture(r_)) return false;
-        ++count;
-      }
-      edit_.close(root, count);
-      return true;
-    });
+    read = contents(true, [&] { return edit_sequence(kind, root); });
   } else {
     return r_.invalid_type(kExpectEdit);
   }
   if (!read) return false;
   return Matcher(edit_, r_).edit_fields(kind, root, Matcher::Tag::Removed, out);
+}
+
+// The map form of an edit: "kind" anywhere among the held members.
+bool Decoder::edit_map(int& kind, std::size_t& root) {
+  root = edit_.open(Node::Kind::Object);
+  std::size_t count = 0;
+  bool first = true;
+  for (;;) {
+    bool has = false;
+    if (!r_.next_key(first, has)) return false;
+    if (!has) break;
+    r_.bump();
+    if (!edit_.capture_string(r_)) return false;
+    if (edit_.string(edit_.size() - 1) == kKindKey) {
+      edit_.drop_string();
+      if (kind >= 0) return r_.fail_here(duplicate_field(kKindKey));
+      if (!r_.colon() || !variant(kKindNames, kKindList, kind)) return false;
+      continue;
+    }
+    if (!r_.colon() || !edit_.capture(r_)) return false;
+    ++count;
+  }
+  edit_.close(root, count);
+  if (kind < 0) return r_.fail_model(missing_field(kKindKey));
+  return true;
+}
+
+// The sequence form of an edit: the kind first, then the held fields.
+bool Decoder::edit_sequence(int& kind, std::size_t& root) {
+  bool first = true;
+  bool has = false;
+  if (!r_.next_element(first, has)) return false;
+  if (!has) return r_.fail_model(missing_field(kKindKey));
+  if (!variant(kKindNames, kKindList, kind)) return false;
+  root = edit_.open(Node::Kind::Array);
+  std::size_t count = 0;
+  for (;;) {
+    if (!r_.next_element(first, has)) return false;
+    if (!has) break;
+    if (!edit_.capture(r_)) return false;
+    ++count;
+  }
+  edit_.close(root, count);
+  return true;
 }
 
 // The op: a name, or an object whose one key is the name and whose value is null.

@@ -71,7 +71,7 @@ std::string quoted(std::string_view s) {
       code = c;
     } else if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xA0) {
       // C1 control characters (U+0080 to U+009F) are not printable either.
-      code = (static_cast<unsigned char>(s[i + 1]) & 0x3Fu) | 0x80u;
+      code = (static_cast<unsigned char>(s[i + 1]) & 0x3FU) | 0x80U;
       ++i;
     } else {
       out += static_cast<char>(c);
@@ -80,7 +80,7 @@ std::string quoted(std::string_view s) {
     out += "\\u{";
     bool started = false;
     for (int shift = 4; shift >= 0; shift -= 4) {
-      const unsigned digit = (code >> shift) & 0xFu;
+      const unsigned digit = (code >> shift) & 0xFU;
       if (digit == 0 && !started && shift != 0) continue;
       started = true;
       out += kHex[digit];

@@ -141,7 +141,7 @@ class Reader {
   bool integer(bool positive, Number& out);
   bool after_integer(bool positive, std::uint64_t significand, Number& out);
   bool long_integer(bool positive, std::uint64_t significand, Number& out);
-  bool decimal(bool positive, std::uint64_t significand, int exponent, Number& out);
+  bool decimal(bool positive, std::uint64_t significand, int exp_before, Number& out);
   bool exponent(bool positive, std::uint64_t significand, int starting, Number& out);
   bool from_parts(bool positive, std::uint64_t significand, int exponent, Number& out);
   int peek_or_nul() const { return pos_ < text_.size() ? static_cast<unsigned char>(text_[pos_]) : 0; }

@@ -12,7 +12,7 @@
 namespace tuvel {
 
 /// Largest request text accepted, in bytes.
-inline constexpr std::size_t MAX_REQUEST_BYTES = 2 * 1024 * 1024;
+inline constexpr std::size_t MAX_REQUEST_BYTES = std::size_t{2} * 1024 * 1024;
 
 /// ReadSpec: one file of a read; `end` is exclusive.
 struct ReadSpec {
