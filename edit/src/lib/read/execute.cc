@@ -30,7 +30,7 @@ Result<Json> read_files(const Repo& repo, const std::vector<ReadSpec>& files) {
     TUVEL_TRY(const Snapshot read, read_snapshot_and_revision(source));
     const std::string& snapshot = read.text;
 
-    const std::uint64_t entries = line_entry_count(snapshot);
+    const std::uint64_t entries = line_entry_count(snapshot, read.line_feeds);
     std::uint64_t end = 0;
     if (spec.end) {
       end = *spec.end;

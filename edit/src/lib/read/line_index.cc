@@ -31,12 +31,13 @@ std::uint64_t count_line_feeds(std::string_view text) {
   return total;
 }
 
-std::uint64_t line_entry_count(std::string_view text) {
+std::uint64_t line_entry_count(std::string_view text) { return line_entry_count(text, count_line_feeds(text)); }
+
+std::uint64_t line_entry_count(std::string_view text, std::uint64_t line_feeds) {
   if (text.empty()) return 1;
   // Every line feed but a final one starts a line; plus the 0 and the length.
-  std::uint64_t feeds = count_line_feeds(text);
-  if (text.back() == '\n') --feeds;
-  return feeds + 2;
+  if (text.back() == '\n') --line_feeds;
+  return line_feeds + 2;
 }
 
 namespace {

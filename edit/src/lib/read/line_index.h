@@ -18,6 +18,8 @@ std::vector<std::uint64_t> line_starts(std::string_view text);
 
 /// N, the number of entries of line_starts(text).
 std::uint64_t line_entry_count(std::string_view text);
+/// The same, from the number of line feeds in `text` counted already.
+std::uint64_t line_entry_count(std::string_view text, std::uint64_t line_feeds);
 
 /// Fills out[i] with entry ks[i] of line_starts(text). `ks` must be ascending
 /// and every value below line_entry_count(text). One forward scan.

@@ -91,7 +91,7 @@ Result<Snapshot> read_snapshot_and_revision(Source& source) {
   if (scan.has_nul()) return Error::plain("source contains NUL");
   if (const auto& error = scan.error()) return Error::with_cause("source is not UTF-8", describe(*error));
   std::string digest = hex_digest(hasher);
-  return Snapshot{std::move(bytes), std::move(digest)};
+  return Snapshot{std::move(bytes), std::move(digest), scan.line_feeds()};
 }
 
 Result<std::string> read_snapshot(Source& source) {

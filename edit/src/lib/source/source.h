@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,16 +55,18 @@ Result<Repo> open_repo(const std::string& path);
 Result<Source> open_source(const Repo& repo, std::string_view path, bool for_edit);
 /// check_identity: repository, containing directory and file still the ones opened.
 Status check_identity(const Source& source);
-/// Snapshot: the content of a source and its revision.
+/// Snapshot: the content of a source, its revision and its line feed count,
+/// all found in the one pass that reads it.
 struct Snapshot {
   std::string text;
-  std::string revision;  ///< revision(text), hashed while the text was read
+  std::string revision;         ///< revision(text)
+  std::uint64_t line_feeds = 0;  ///< line feed bytes in `text`
 };
 
 /// read_snapshot: the whole content (<= 16 MiB, no NUL, UTF-8) from the current offset.
 Result<std::string> read_snapshot(Source& source);
-/// read_snapshot_and_revision: read_snapshot and the revision of its content
-/// in one pass over the bytes.
+/// read_snapshot_and_revision: read_snapshot with the revision and line feed
+/// count of its content.
 Result<Snapshot> read_snapshot_and_revision(Source& source);
 /// revision: BLAKE3 digest of `bytes` as 64 lowercase hex digits.
 std::string revision(std::string_view bytes);

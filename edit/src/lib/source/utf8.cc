@@ -128,6 +128,18 @@ void TextScan::advance(std::string_view text) {
   // decoded byte by byte later, to say where and how.
   __m128i prev = load(prev_);
   __m128i zeros = _mm_setzero_si128();
+  // Line feeds are summed per byte lane, each lane moved to the total
+  // before it can pass 255.
+  const __m128i newline = _mm_set1_epi8('\n');
+  __m128i feeds = _mm_setzero_si128();
+  unsigned pending = 0;
+  const auto flush = [&] {
+    const __m128i sums = _mm_sad_epu8(feeds, _mm_setzero_si128());
+    line_feeds_ += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+                   static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    feeds = _mm_setzero_si128();
+    pending = 0;
+  };
   std::size_t i = done_;
   while (i + 16 <= n) {
     // Runs of ASCII after a complete character need no other check.
@@ -139,6 +151,10 @@ void TextScan::advance(std::string_view text) {
         const __m128i d = load(p + i + 48);
         if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) != 0) break;
         zeros = _mm_or_si128(zeros, has_zero(_mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d))));
+        const __m128i ab = _mm_add_epi8(_mm_cmpeq_epi8(a, newline), _mm_cmpeq_epi8(b, newline));
+        const __m128i cd = _mm_add_epi8(_mm_cmpeq_epi8(c, newline), _mm_cmpeq_epi8(d, newline));
+        feeds = _mm_sub_epi8(feeds, _mm_add_epi8(ab, cd));
+        if ((pending += 4) > 250) flush();
         i += 64;
         prev = _mm_setzero_si128();
       }
@@ -146,6 +162,8 @@ void TextScan::advance(std::string_view text) {
     }
     const __m128i cur = load(p + i);
     zeros = _mm_or_si128(zeros, has_zero(cur));
+    feeds = _mm_sub_epi8(feeds, _mm_cmpeq_epi8(cur, newline));
+    if (++pending > 250) flush();
     if (block_invalid(prev, cur)) {
       failed_ = true;
       done_ = nul_done_ = i;
@@ -155,6 +173,7 @@ void TextScan::advance(std::string_view text) {
     prev = cur;
     i += 16;
   }
+  flush();
   if (_mm_movemask_epi8(zeros) != 0) nul_ = true;
   _mm_storeu_si128(reinterpret_cast<__m128i*>(prev_), prev);
   done_ = nul_done_ = i;
@@ -172,6 +191,7 @@ void TextScan::finish(std::string_view text) {
   alignas(16) unsigned char tail[16] = {};
   if (rest > 0) std::memcpy(tail, text.data() + done_, rest);
   if (std::memchr(tail, '\0', rest) != nullptr) nul_ = true;
+  for (std::size_t k = 0; k < rest; ++k) line_feeds_ += static_cast<std::uint64_t>(tail[k] == '\n');
   if (block_invalid(load(prev_), load(tail))) {
     failed_ = true;
     error_ = locate(text, done_);

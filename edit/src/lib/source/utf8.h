@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,9 +20,9 @@ struct Utf8Error {
 /// find_utf8_error: the first decoding failure of `bytes`, if any.
 std::optional<Utf8Error> find_utf8_error(std::string_view bytes);
 
-/// TextScan: the UTF-8 check and the NUL scan of a text that grows at its
-/// end (a snapshot being read), so each part is checked while it is still in
-/// cache. Every call is given the whole text so far; the text may move but
+/// TextScan: the UTF-8 check, the NUL scan and the line feed count of a
+/// text that grows at its end (a snapshot being read), so each part is
+/// checked while it is still in cache. Every call is given the whole text so far; the text may move but
 /// its checked prefix must not change.
 class TextScan {
  public:
@@ -32,6 +33,8 @@ class TextScan {
   bool has_nul() const { return nul_; }
   /// The first decoding failure; meaningful after finish().
   const std::optional<Utf8Error>& error() const { return error_; }
+  /// Line feeds in the text; meaningful after finish() without an error.
+  std::uint64_t line_feeds() const { return line_feeds_; }
 
  private:
   void scan_nul(std::string_view text, std::size_t end);
@@ -39,6 +42,7 @@ class TextScan {
   unsigned char prev_[16] = {};  ///< the block before `done_`
   std::size_t done_ = 0;         ///< bytes checked; after a failure, where the failing block starts
   std::size_t nul_done_ = 0;     ///< bytes checked for NUL once UTF-8 has failed
+  std::uint64_t line_feeds_ = 0;
   bool nul_ = false;
   bool failed_ = false;
   std::optional<Utf8Error> error_;
