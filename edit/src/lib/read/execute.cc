@@ -28,7 +28,7 @@ Result<Json> read_files(const Repo& repo, const std::vector<ReadSpec>& files) {
     // One source at a time: it and its snapshot end with this iteration.
     TUVEL_TRY(Source source, open_source(repo, spec.path, false));
     TUVEL_TRY(const Snapshot read, read_snapshot_and_revision(source));
-    const std::string& snapshot = read.text;
+    const std::string_view snapshot = read.text;
 
     const std::uint64_t entries = line_entry_count(snapshot, read.line_feeds);
     std::uint64_t end = 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "source/source.h"
+#include "source/text_buffer.h"
 #include "source/utf8.h"
 
 namespace tuvel {
@@ -61,15 +62,20 @@ std::string hex_digest(blake3_hasher& hasher) {
 
 }  // namespace
 
-Result<Snapshot> read_snapshot_and_revision(Source& source) {
+namespace {
+
+void prepare(std::string& bytes, std::size_t capacity) { reserve_buffer(bytes, capacity); }
+void prepare(TextBuffer& bytes, std::size_t capacity) { bytes.reserve(capacity); }
+
+// The snapshot steps into `bytes`; hashes the bytes too when given a hasher.
+// Gives the line feed count.
+template <class Buffer>
+Result<std::uint64_t> read_into(Source& source, Buffer& bytes, blake3_hasher* hasher) {
   if (source.status.st_size > static_cast<off_t>(MAX_SOURCE_BYTES)) return Error::plain("source exceeds 16 MiB");
 
   // One byte beyond the recorded size lets the usual case end with the
   // content and one read at end of file; a file that grew makes it grow.
-  std::string bytes;
-  reserve_buffer(bytes, static_cast<std::size_t>(source.status.st_size) + 1);
-  blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
+  prepare(bytes, static_cast<std::size_t>(source.status.st_size) + 1);
   TextScan scan;
   alignas(64) char piece[kPiece];
   while (bytes.size() < kReadBound) {
@@ -81,22 +87,34 @@ Result<Snapshot> read_snapshot_and_revision(Source& source) {
     if (got == 0) break;
     const std::size_t from = bytes.size();
     bytes.append(piece, static_cast<std::size_t>(got));
-    blake3_hasher_update(&hasher, bytes.data() + from, static_cast<std::size_t>(got));
-    scan.advance(bytes);
+    if (hasher != nullptr) blake3_hasher_update(hasher, bytes.data() + from, static_cast<std::size_t>(got));
+    scan.advance(std::string_view(bytes.data(), bytes.size()));
   }
   if (bytes.size() > MAX_SOURCE_BYTES) return Error::plain("source grew beyond 16 MiB");
 
   TUVEL_CHECK(check_identity(source));
-  scan.finish(bytes);
+  scan.finish(std::string_view(bytes.data(), bytes.size()));
   if (scan.has_nul()) return Error::plain("source contains NUL");
   if (const auto& error = scan.error()) return Error::with_cause("source is not UTF-8", describe(*error));
-  std::string digest = hex_digest(hasher);
-  return Snapshot{std::move(bytes), std::move(digest), scan.line_feeds()};
+  return scan.line_feeds();
+}
+
+}  // namespace
+
+Result<Snapshot> read_snapshot_and_revision(Source& source) {
+  Snapshot snapshot;
+  blake3_hasher hasher;
+  blake3_hasher_init(&hasher);
+  TUVEL_TRY(snapshot.line_feeds, read_into(source, snapshot.text, &hasher));
+  snapshot.revision = hex_digest(hasher);
+  return snapshot;
 }
 
 Result<std::string> read_snapshot(Source& source) {
-  TUVEL_TRY(Snapshot snapshot, read_snapshot_and_revision(source));
-  return std::move(snapshot.text);
+  std::string bytes;
+  TUVEL_TRY(const std::uint64_t line_feeds, read_into(source, bytes, nullptr));
+  (void)line_feeds;
+  return bytes;
 }
 
 std::string revision(std::string_view bytes) {

@@ -13,6 +13,7 @@
 
 #include "error/error.h"
 #include "source/fd.h"
+#include "source/text_buffer.h"
 
 namespace tuvel {
 
@@ -58,7 +59,7 @@ Status check_identity(const Source& source);
 /// Snapshot: the content of a source, its revision and its line feed count,
 /// all found in the one pass that reads it.
 struct Snapshot {
-  std::string text;
+  TextBuffer text;
   std::string revision;         ///< revision(text)
   std::uint64_t line_feeds = 0;  ///< line feed bytes in `text`
 };
