@@ -3,7 +3,6 @@
 // results, 32/33 files, 256/257 edits, 100,000/100,001 matches, nesting of
 // 127/128 levels, invalid UTF-8 and NUL bytes in paths, sources, requests and
 // replacements. Each gives its documented answer; nothing crashes or hangs.
-#include <blake3.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -21,25 +20,11 @@ namespace {
 
 using testing::RunOptions;
 using testing::TempDir;
+using testing::digest;
 using testing::run_edit;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 const std::string kMaxU64 = "18446744073709551615";
-
-std::string digest(std::string_view bytes) {
-  blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
-  blake3_hasher_update(&hasher, bytes.data(), bytes.size());
-  std::uint8_t out[BLAKE3_OUT_LEN];
-  blake3_hasher_finalize(&hasher, out, BLAKE3_OUT_LEN);
-  static const char hex[] = "0123456789abcdef";
-  std::string text;
-  for (std::uint8_t b : out) {
-    text += hex[b >> 4];
-    text += hex[b & 15];
-  }
-  return text;
-}
 
 /// `s` as a JSON string, escaped by the output rules.
 std::string quote(std::string_view s) {

@@ -2,7 +2,6 @@
 // checks, unchanged files on every refusal, and the preview allowance.
 #include "engine/run_edit.h"
 
-#include <blake3.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -20,22 +19,7 @@ namespace tuvel {
 namespace {
 
 using testing::TempDir;
-
-/// The revision computed here, independently of the library.
-std::string digest(std::string_view bytes) {
-  blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
-  blake3_hasher_update(&hasher, bytes.data(), bytes.size());
-  std::uint8_t out[BLAKE3_OUT_LEN];
-  blake3_hasher_finalize(&hasher, out, BLAKE3_OUT_LEN);
-  static const char hex[] = "0123456789abcdef";
-  std::string text;
-  for (std::uint8_t b : out) {
-    text += hex[b >> 4];
-    text += hex[b & 15];
-  }
-  return text;
-}
+using testing::digest;
 
 Edit lines(std::uint64_t start, std::uint64_t end, std::string text) {
   return Edit{Edit::Lines{start, end, std::move(text)}};

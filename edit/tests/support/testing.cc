@@ -1,5 +1,6 @@
 #include "support/testing.h"
 
+#include <blake3.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -71,6 +72,21 @@ void write_file(const std::string& path, const std::string& content, mode_t mode
   }
   ::fchmod(fd, mode);
   ::close(fd);
+}
+
+std::string digest(std::string_view bytes) {
+  blake3_hasher hasher;
+  blake3_hasher_init(&hasher);
+  blake3_hasher_update(&hasher, bytes.data(), bytes.size());
+  std::uint8_t out[BLAKE3_OUT_LEN];
+  blake3_hasher_finalize(&hasher, out, BLAKE3_OUT_LEN);
+  static const char hex[] = "0123456789abcdef";
+  std::string text;
+  for (std::uint8_t b : out) {
+    text += hex[b >> 4];
+    text += hex[b & 15];
+  }
+  return text;
 }
 
 std::string edit_binary() { return TUVEL_EDIT_BIN; }

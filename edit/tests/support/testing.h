@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tuvel::testing {
@@ -31,6 +32,8 @@ class TempDir {
 };
 
 std::string read_file(const std::string& path);
+/// The BLAKE3 revision of `bytes`, computed here independently of the library.
+std::string digest(std::string_view bytes);
 void write_file(const std::string& path, const std::string& content, mode_t mode = 0644);
 
 /// What a finished child process left.
