@@ -1,5 +1,6 @@
 // tuvel-speech - transcribes one audio file with the on-device speech engine.
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,4 +71,9 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace tuvel::speech
 
-int main(int argc, char** argv) { return tuvel::speech::run(argc, argv); }
+int main(int argc, char** argv) {
+  // One malloc arena: the model is loaded on a second thread, and a secondary
+  // arena would grow its heap a page at a time (thousands of mprotect calls).
+  (void)::mallopt(M_ARENA_MAX, 1);
+  return tuvel::speech::run(argc, argv);
+}
