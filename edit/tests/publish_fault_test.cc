@@ -28,14 +28,18 @@ std::string failure(const std::string& message) {
   return R"({"error":{"code":"io_or_request","message":")" + message + R"("},"ok":false,"version":1})" "\n";
 }
 
-testing::Run apply_with_fault(const TempDir& dir, const std::string& fault) {
+testing::Run run_with_fault(const std::vector<std::string>& args, const std::string& input, const std::string& fault) {
   testing::RunOptions options;
-  options.input = apply_request();
+  options.input = input;
   options.env = {{"LD_PRELOAD", TUVEL_FAULT_LIB}, {"TUVEL_FAULT", fault}};
   // A sanitizer build wants its runtime first; the fault library only wraps calls.
   const char* asan = std::getenv("ASAN_OPTIONS");
   options.env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
-  return testing::run_edit({"--repo", dir.path(), "apply"}, options);
+  return testing::run_edit(args, options);
+}
+
+testing::Run apply_with_fault(const TempDir& dir, const std::string& fault) {
+  return run_with_fault({"--repo", dir.path(), "apply"}, apply_request(), fault);
 }
 
 bool takes_xattrs(const std::string& path) {
@@ -115,6 +119,28 @@ TEST(PublishFault, ConditionsThatStillPublish) {
     EXPECT_EQ(dir.read("a.txt"), kNew);
     EXPECT_EQ(dir.list(), std::vector<std::string>{"a.txt"});
   }
+}
+
+// Interrupted reads of sources and of apply's input are resumed, so every
+// answer is as without interruptions; batch's read of its input is made once
+// and not retried, so an interrupted one ends the run with the fatal report.
+TEST(PublishFault, InterruptedReadsAndWrites) {
+  TempDir dir;
+  dir.write("a.txt", kOld);
+  const auto plain_read = testing::run_edit({"--repo", dir.path(), "read", "a.txt", "a.txt"});
+  const auto interrupted_read = run_with_fault({"--repo", dir.path(), "read", "a.txt", "a.txt"}, "", "eintr_all");
+  EXPECT_EQ(interrupted_read.status, 0);
+  EXPECT_EQ(interrupted_read.out, plain_read.out);
+
+  const auto preview = run_with_fault({"--repo", dir.path(), "apply", "--preview"}, apply_request(), "eintr_all");
+  EXPECT_EQ(preview.status, 0) << preview.out;
+  EXPECT_NE(preview.out.find(R"("changed":true)"), std::string::npos) << preview.out;
+
+  const auto batch = run_with_fault({"--repo", dir.path(), "batch"}, "{}\n", "eintr_all");
+  EXPECT_EQ(batch.status, 2);
+  EXPECT_EQ(batch.out, "");
+  EXPECT_EQ(batch.err, failure("Interrupted system call (os error 4)"));
+  EXPECT_EQ(dir.read("a.txt"), kOld);
 }
 
 }  // namespace

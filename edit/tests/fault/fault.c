@@ -11,7 +11,8 @@
  *   openat_staging:ERR   creating a ".tuvel-edit-" name fails
  *   flistxattr:ERR  flistxattr fails
  *   fsetxattr:ERR   fsetxattr fails
- *   eintr_all       write, fsync and fchmod fail with EINTR every other call
+ *   eintr_all       read, write, fsync and fchmod fail with EINTR every other
+ *                   call, on every descriptor
  * ERR is a name such as EIO or ENOSPC, or a number. Writes to the standard
  * descriptors, pipes and terminals are never touched, so the envelope still
  * reaches the test. */
@@ -113,10 +114,17 @@ ssize_t write(int fd, const void* buf, size_t count) {
       return -1;
     }
     if (active[R_WRITE_ZERO] && count > 0) return 0;
-    if (interrupt_now(&toggle)) return -1;
     if (active[R_WRITE_SHORT] && count > 1) count /= 2;
   }
+  if (interrupt_now(&toggle)) return -1;
   return REAL(write)(fd, buf, count);
+}
+
+ssize_t read(int fd, void* buf, size_t count) {
+  static int toggle;
+  parse();
+  if (interrupt_now(&toggle)) return -1;
+  return REAL(read)(fd, buf, count);
 }
 
 int fsync(int fd) {
