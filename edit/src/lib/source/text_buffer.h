@@ -32,7 +32,7 @@ class TextBuffer {
  private:
   void release();
 
-  void* map_ = nullptr;
+  void* map_ = nullptr;        ///< the mapping, or the heap block when map_size_ is 0
   std::size_t map_size_ = 0;
   char* data_ = nullptr;
   std::size_t size_ = 0;
