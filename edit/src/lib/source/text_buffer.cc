@@ -72,6 +72,8 @@ void TextBuffer::reserve(std::size_t capacity) {
   const std::size_t map_size = large ? room + kHuge : 0;
   void* map = nullptr;
   if (large) {
+    // An anonymous mapping takes -1 as its descriptor.
+    // cppcheck-suppress invalidFunctionArg
     map = ::mmap(nullptr, map_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED) throw std::bad_alloc();
   } else {
