@@ -77,6 +77,7 @@ TEST(CommandLine, HelpVersionAndNoArguments) {
   EXPECT_EQ(help.err, "");
   EXPECT_NE(help.out.find("Bounded source reads and revision-checked edits for agents"), std::string::npos);
   EXPECT_EQ(run_edit({"help"}).out, help.out);
+  EXPECT_EQ(run_edit({"help", "--help"}).out, help.out);
   EXPECT_EQ(run_edit({"-h"}).out, help.out);
 
   const auto none = run_edit({});

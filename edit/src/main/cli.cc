@@ -269,7 +269,7 @@ std::optional<CliExit> parse_positional(Parser& p, Level& level, std::size_t i, 
       if (what == "read") return p.help(Level::Read);
       if (what == "apply") return p.help(Level::Apply);
       if (what == "batch") return p.help(Level::Batch);
-      if (what == "help") return p.help(Level::Top);
+      if (what == "help" || what == "-h" || what == "--help") return p.help(Level::Top);
       return p.fail(Level::Top, "unrecognized subcommand " + p.quoted(what));
     }
     if (arg == "read") {
