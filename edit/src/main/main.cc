@@ -1,5 +1,6 @@
 // Entry of tuvel-edit: prepare the standard descriptors, parse, dispatch.
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -27,6 +28,11 @@ void open_standard_descriptors() {
 
 int main(int argc, char** argv) {
   open_standard_descriptors();
+  // A fixed threshold keeps large blocks (request lines, snapshots) in
+  // mappings of their own that go back to the system when freed; glibc would
+  // otherwise raise it after the first such free and keep later ones in a
+  // heap that a long batch run cannot shrink.
+  (void)::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   // A reader that went away shows as EPIPE instead of killing the process.
   (void)::signal(SIGPIPE, SIG_IGN);
 
