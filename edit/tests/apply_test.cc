@@ -18,16 +18,13 @@ namespace {
 using testing::Child;
 using testing::RunOptions;
 using testing::TempDir;
+using testing::failure_line;
 using testing::run_edit;
 
 std::string edit_request(const std::string& path, const std::string& rev, const std::string& old_text,
                          const std::string& new_text) {
   return R"({"path":")" + path + R"(","revision":")" + rev + R"(","edits":[{"kind":"replace","old":")" + old_text +
          R"(","new":")" + new_text + R"(","count":1}]})";
-}
-
-std::string failure(const std::string& message, const std::string& code = "io_or_request") {
-  return R"({"error":{"code":")" + code + R"(","message":")" + message + R"("},"ok":false,"version":1})" "\n";
 }
 
 /// The value of a string member in a compact JSON text (test helper only).
@@ -50,19 +47,19 @@ TEST(Apply, InputLimitAndDecodeFailures) {
 
   const auto over = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = at_limit + " "});
   EXPECT_EQ(over.status, 2);
-  EXPECT_EQ(over.out, failure("request exceeds 2 MiB"));
+  EXPECT_EQ(over.out, failure_line("request exceeds 2 MiB"));
   // Far more than the limit: the rest is left unread and the answer is the same.
   const auto far_over = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = std::string(3 * MAX_REQUEST_BYTES, ' ')});
-  EXPECT_EQ(far_over.out, failure("request exceeds 2 MiB"));
+  EXPECT_EQ(far_over.out, failure_line("request exceeds 2 MiB"));
 
   const auto empty = run_edit({"--repo", dir.path(), "apply"});
   EXPECT_EQ(empty.status, 2);
-  EXPECT_EQ(empty.out, failure("EOF while parsing a value at line 1 column 0"));
+  EXPECT_EQ(empty.out, failure_line("EOF while parsing a value at line 1 column 0"));
 
   const auto batch_form = run_edit({"--repo", dir.path(), "apply"},
                                    RunOptions{.input = R"({"op":"apply","request":{}})"});
   EXPECT_EQ(batch_form.status, 2);
-  EXPECT_EQ(batch_form.out, failure("unknown field `op`, expected one of `path`, `revision`, `edits` at line 1 column 5"));
+  EXPECT_EQ(batch_form.out, failure_line("unknown field `op`, expected one of `path`, `revision`, `edits` at line 1 column 5"));
   EXPECT_EQ(dir.read("a.txt"), "hello\n");
 }
 
@@ -92,7 +89,7 @@ TEST(Apply, AgentReadPreviewApplyLoop) {
 
   const auto stale = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = request});
   EXPECT_EQ(stale.status, 2);
-  EXPECT_EQ(stale.out, failure("source changed; current revision is " + new_rev + "; read the affected range and retry",
+  EXPECT_EQ(stale.out, failure_line("source changed; current revision is " + new_rev + "; read the affected range and retry",
                                "stale_revision"));
   EXPECT_EQ(dir.list("src"), std::vector<std::string>{"main.c"});
 }

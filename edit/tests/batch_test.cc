@@ -15,6 +15,7 @@ namespace {
 using testing::Child;
 using testing::RunOptions;
 using testing::TempDir;
+using testing::failure_envelope;
 using testing::run_edit;
 
 std::string read_line_request(const std::string& path) {
@@ -31,10 +32,6 @@ std::string ok_read(const std::string& path, const std::string& content, std::ui
   return R"({"data":{"files":[{"end":)" + std::to_string(lines + 1) + R"(,"path":")" + path + R"(","revision":")" +
          revision(content) + R"(","start":1,"text":")" + content + R"(","total_lines":)" + std::to_string(lines) +
          R"(,"truncated":false}]},"ok":true,"version":1})";
-}
-
-std::string failure(const std::string& message, const std::string& code = "io_or_request") {
-  return R"({"error":{"code":")" + code + R"(","message":")" + message + R"("},"ok":false,"version":1})";
 }
 
 TEST(Batch, LockStepAnswersEachLineBeforeTheNextIsSent) {
@@ -54,12 +51,12 @@ TEST(Batch, LockStepAnswersEachLineBeforeTheNextIsSent) {
 
   // A stale revision is answered and the loop goes on.
   batch.write(replace_request("apply", "a.txt", revision("one"), "two", "three") + "\n");
-  EXPECT_EQ(batch.read_line(), failure("source changed; current revision is " + revision("two") +
+  EXPECT_EQ(batch.read_line(), failure_envelope("source changed; current revision is " + revision("two") +
                                        "; read the affected range and retry", "stale_revision"));
   batch.write("\n");
-  EXPECT_EQ(batch.read_line(), failure("EOF while parsing a value at line 2 column 0"));
+  EXPECT_EQ(batch.read_line(), failure_envelope("EOF while parsing a value at line 2 column 0"));
   batch.write("   \n");
-  EXPECT_EQ(batch.read_line(), failure("EOF while parsing a value at line 2 column 0"));
+  EXPECT_EQ(batch.read_line(), failure_envelope("EOF while parsing a value at line 2 column 0"));
   // The last line needs no line feed.
   batch.write(read_line_request("a.txt"));
   batch.close_stdin();
@@ -85,7 +82,7 @@ TEST(Batch, LineLimitCountsTheLineFeedAndOverlongLinesAreSkipped) {
                           RunOptions{.input = at_limit + over_limit + crlf_over + huge + request + "\n" + last_over});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  const std::string exceeds = failure("request exceeds 2 MiB") + "\n";
+  const std::string exceeds = failure_envelope("request exceeds 2 MiB") + "\n";
   EXPECT_EQ(r.out, ok_read("a.txt", "x", 1) + "\n" + exceeds + exceeds + exceeds + ok_read("a.txt", "x", 1) + "\n" + exceeds);
 }
 
@@ -104,7 +101,7 @@ TEST(Batch, StagingNamesKeepCountingAcrossRequests) {
   EXPECT_NE(first->find(R"("applied":true)"), std::string::npos) << *first;
   for (int n = 32; n < 64; ++n) ASSERT_EQ(::mkdir((prefix + std::to_string(n)).c_str(), 0700), 0);
   batch.write(replace_request("apply", "a.txt", revision("two"), "two", "three") + "\n");
-  EXPECT_EQ(batch.read_line(), failure("could not reserve a staging file"));
+  EXPECT_EQ(batch.read_line(), failure_envelope("could not reserve a staging file"));
   EXPECT_EQ(batch.wait(), 0);
   EXPECT_EQ(dir.read("a.txt"), "two");
 }
@@ -122,10 +119,10 @@ TEST(Batch, EveryFailureIsAnsweredAndTheStatusStaysZero) {
   const auto r = run_edit({"--repo", dir.path(), "batch"},
                           RunOptions{.input = "{\"op\":\"read\"}\n" + read_line_request("missing") + "\nnot json\n\xff\n"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, failure("missing field `request` at line 1 column 13") + "\n" +
-                       failure("No such file or directory (os error 2)") + "\n" +
-                       failure("expected ident at line 1 column 2") + "\n" +
-                       failure("expected value at line 1 column 1") + "\n");
+  EXPECT_EQ(r.out, failure_envelope("missing field `request` at line 1 column 13") + "\n" +
+                       failure_envelope("No such file or directory (os error 2)") + "\n" +
+                       failure_envelope("expected ident at line 1 column 2") + "\n" +
+                       failure_envelope("expected value at line 1 column 1") + "\n");
 }
 
 TEST(Batch, ClosedReaderIsSilentForShortAnswersAndReportedForLongOnes) {
@@ -138,7 +135,7 @@ TEST(Batch, ClosedReaderIsSilentForShortAnswersAndReportedForLongOnes) {
   const auto long_answer = run_edit({"--repo", dir.path(), "batch"},
                                     RunOptions{.input = read_line_request("long.txt") + "\n", .stdout_reader_closed = true});
   EXPECT_EQ(long_answer.status, 2);
-  EXPECT_EQ(long_answer.err, failure("Broken pipe (os error 32)") + "\n");
+  EXPECT_EQ(long_answer.err, failure_envelope("Broken pipe (os error 32)") + "\n");
 }
 
 }  // namespace

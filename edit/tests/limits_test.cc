@@ -20,33 +20,13 @@ namespace {
 
 using testing::RunOptions;
 using testing::TempDir;
+using testing::failure_line;
 using testing::digest;
 using testing::run_edit;
+using testing::json_quote;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 const std::string kMaxU64 = "18446744073709551615";
-
-/// `s` as a JSON string, escaped by the output rules.
-std::string quote(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (u < 0x20) {
-      static const char hex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += hex[u >> 4];
-      out += hex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 RunOptions stdin_of(std::string text) {
   RunOptions options;
@@ -54,37 +34,33 @@ RunOptions stdin_of(std::string text) {
   return options;
 }
 
-std::string failure(const std::string& message, const std::string& code = "io_or_request") {
-  return R"({"error":{"code":")" + code + R"(","message":)" + quote(message) + R"(},"ok":false,"version":1})" "\n";
-}
-
 std::string read_ok(const std::string& path, const std::string& content, std::uint64_t total_lines, std::uint64_t start,
                     std::uint64_t end, const std::string& text) {
-  return R"({"data":{"files":[{"end":)" + std::to_string(end) + R"(,"path":)" + quote(path) + R"(,"revision":")" +
-         digest(content) + R"(","start":)" + std::to_string(start) + R"(,"text":)" + quote(text) +
+  return R"({"data":{"files":[{"end":)" + std::to_string(end) + R"(,"path":)" + json_quote(path) + R"(,"revision":")" +
+         digest(content) + R"(","start":)" + std::to_string(start) + R"(,"text":)" + json_quote(text) +
          R"(,"total_lines":)" + std::to_string(total_lines) + R"(,"truncated":false}]},"ok":true,"version":1})" "\n";
 }
 
 std::string applied(const std::string& path, const std::string& before, const std::string& after,
                     std::uint64_t replacements) {
   return R"({"data":{"applied":true,"bytes_after":)" + std::to_string(after.size()) + R"(,"bytes_before":)" +
-         std::to_string(before.size()) + R"(,"changed":true,"durability_warning":null,"path":)" + quote(path) +
+         std::to_string(before.size()) + R"(,"changed":true,"durability_warning":null,"path":)" + json_quote(path) +
          R"(,"replacements":)" + std::to_string(replacements) + R"(,"revision_after":")" + digest(after) +
          R"(","revision_before":")" + digest(before) + R"("},"ok":true,"version":1})" "\n";
 }
 
 std::string request(const std::string& path, const std::string& rev, const std::string& edits) {
-  return R"({"path":)" + quote(path) + R"(,"revision":")" + rev + R"(","edits":[)" + edits + "]}";
+  return R"({"path":)" + json_quote(path) + R"(,"revision":")" + rev + R"(","edits":[)" + edits + "]}";
 }
 std::string lines_edit(std::uint64_t start, std::uint64_t end, std::string_view text) {
   return R"({"kind":"lines","start":)" + std::to_string(start) + R"(,"end":)" + std::to_string(end) +
-         R"(,"text":)" + quote(text) + "}";
+         R"(,"text":)" + json_quote(text) + "}";
 }
 std::string replace_edit(std::string_view old_text, std::string_view new_text, const std::string& count) {
-  return R"({"kind":"replace","old":)" + quote(old_text) + R"(,"new":)" + quote(new_text) + R"(,"count":)" + count + "}";
+  return R"({"kind":"replace","old":)" + json_quote(old_text) + R"(,"new":)" + json_quote(new_text) + R"(,"count":)" + count + "}";
 }
 std::string batch_read(const std::string& path) {
-  return R"({"op":"read","request":{"files":[{"path":)" + quote(path) + "}]}}\n";
+  return R"({"op":"read","request":{"files":[{"path":)" + json_quote(path) + "}]}}\n";
 }
 
 std::string repeated(std::string_view unit, std::size_t times) {
@@ -156,30 +132,30 @@ TEST(Limits, PathLengthAndBytes) {
 
   expect_batch_answers(dir, {
       {"4096-byte path", batch_read(at_limit), read_ok(at_limit, "x\n", 1, 1, 2, "x\n")},
-      {"4097-byte path to an existing file", batch_read(over), failure("path exceeds 4096 bytes")},
+      {"4097-byte path to an existing file", batch_read(over), failure_line("path exceeds 4096 bytes")},
       {"4097-byte path with a parent component", batch_read("../" + over.substr(3)),
-       failure("path must be relative, with no parent traversal")},
-      {"escaped NUL in a directory name", batch_read(std::string("d\0d/f", 5)), failure("Invalid argument (os error 22)")},
-      {"escaped NUL in the file name", batch_read(std::string("f\0", 2)), failure("Invalid argument (os error 22)")},
+       failure_line("path must be relative, with no parent traversal")},
+      {"escaped NUL in a directory name", batch_read(std::string("d\0d/f", 5)), failure_line("Invalid argument (os error 22)")},
+      {"escaped NUL in the file name", batch_read(std::string("f\0", 2)), failure_line("Invalid argument (os error 22)")},
       {"raw NUL inside the path string", std::string(R"({"op":"read","request":{"files":[{"path":"a)") + '\0' + "\"}]}}\n",
-       failure("control character (\\u0000-\\u001F) found while parsing a string at line 1 column 44")},
+       failure_line("control character (\\u0000-\\u001F) found while parsing a string at line 1 column 44")},
       {"invalid UTF-8 inside the path string", R"({"op":"read","request":{"files":[{"path":"a)" "\xff" "\"}]}}\n",
-       failure("invalid unicode code point at line 1 column 45")},
+       failure_line("invalid unicode code point at line 1 column 45")},
       {"lone trailing surrogate in the path", R"({"op":"read","request":{"files":[{"path":"\udc00"}]}}
-)", failure("lone leading surrogate in hex escape at line 1 column 48")},
+)", failure_line("lone leading surrogate in hex escape at line 1 column 48")},
   });
 
   // The same edges through the one-shot commands.
   EXPECT_EQ(run_edit({"--repo", dir.path(), "read", at_limit}).out, read_ok(at_limit, "x\n", 1, 1, 2, "x\n"));
   const auto read_over = run_edit({"--repo", dir.path(), "read", over});
   EXPECT_EQ(read_over.status, 2);
-  EXPECT_EQ(read_over.out, failure("path exceeds 4096 bytes"));
+  EXPECT_EQ(read_over.out, failure_line("path exceeds 4096 bytes"));
   const auto preview = run_edit({"--repo", dir.path(), "apply", "--preview"},
                                 stdin_of(request(at_limit, rev, lines_edit(1, 2, "z\n"))));
   EXPECT_EQ(preview.status, 0) << preview.out;
   const auto apply_over = run_edit({"--repo", dir.path(), "apply"},
                                    stdin_of(request(over, digest("y\n"), lines_edit(1, 2, "z\n"))));
-  EXPECT_EQ(apply_over.out, failure("path exceeds 4096 bytes"));
+  EXPECT_EQ(apply_over.out, failure_line("path exceeds 4096 bytes"));
   const auto apply = run_edit({"--repo", dir.path(), "apply"},
                               stdin_of(request(at_limit, rev, lines_edit(1, 2, "z\n"))));
   EXPECT_EQ(apply.out, applied(at_limit, "x\n", "z\n", 1));
@@ -204,18 +180,18 @@ TEST(Limits, SixteenMiBSourcesAndResults) {
   const auto last_line = run_edit({"--repo", dir.path(), "read", "exact.txt", "--start", "16384", "--end", "16385"});
   EXPECT_EQ(last_line.status, 0);
   EXPECT_EQ(last_line.out, read_ok("exact.txt", exact, 16384, 16384, 16385, line));
-  EXPECT_EQ(run_edit({"--repo", dir.path(), "read", "over.txt"}).out, failure("source exceeds 16 MiB"));
+  EXPECT_EQ(run_edit({"--repo", dir.path(), "read", "over.txt"}).out, failure_line("source exceeds 16 MiB"));
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(request("over.txt", rev, lines_edit(1, 1, "")))).out,
-            failure("source exceeds 16 MiB"));
+            failure_line("source exceeds 16 MiB"));
 
   // One byte more than 16 MiB of result is refused and the file stays as it was.
   const auto grows = run_edit({"--repo", dir.path(), "apply"},
                               stdin_of(request("exact.txt", rev, lines_edit(16385, 16385, "c"))));
   EXPECT_EQ(grows.status, 2);
-  EXPECT_EQ(grows.out, failure("result exceeds 16 MiB"));
+  EXPECT_EQ(grows.out, failure_line("result exceeds 16 MiB"));
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply", "--preview"},
                      stdin_of(request("exact.txt", rev, replace_edit("a\n", "ab\n", "16384")))).out,
-            failure("result exceeds 16 MiB"));
+            failure_line("result exceeds 16 MiB"));
   EXPECT_EQ(dir.read("exact.txt"), exact);
 
   // Exactly 16 MiB of result is published.
@@ -242,12 +218,12 @@ TEST(Limits, SourceBytesThatAreNotText) {
       {"overlong.txt", "source is not UTF-8: invalid utf-8 sequence of 1 bytes from index 2"},
   };
   for (const auto& [path, message] : cases) {
-    EXPECT_EQ(run_edit({"--repo", dir.path(), "read", path}).out, failure(message)) << path;
+    EXPECT_EQ(run_edit({"--repo", dir.path(), "read", path}).out, failure_line(message)) << path;
     // The snapshot is judged before the revision, for previews and applies alike.
     for (const char* mode : {"--preview", ""}) {
       std::vector<std::string> args{"--repo", dir.path(), "apply"};
       if (*mode) args.push_back(mode);
-      EXPECT_EQ(run_edit(args, stdin_of(request(path, any_rev, lines_edit(1, 1, "x")))).out, failure(message))
+      EXPECT_EQ(run_edit(args, stdin_of(request(path, any_rev, lines_edit(1, 1, "x")))).out, failure_line(message))
           << path << " " << mode;
     }
   }
@@ -264,7 +240,7 @@ TEST(Limits, FileEditAndMatchCounts) {
   EXPECT_EQ(thirty_two.status, 0);
   EXPECT_EQ(thirty_two.out.find(R"("truncated":true)"), std::string::npos);
   args.push_back("f.txt");
-  EXPECT_EQ(run_edit(args).out, failure("read accepts 1..32 files"));
+  EXPECT_EQ(run_edit(args).out, failure_line("read accepts 1..32 files"));
 
   // 256 one-line edits are applied; 257 (or none) are refused.
   const std::string lines300 = repeated("l\n", 300);
@@ -273,9 +249,9 @@ TEST(Limits, FileEditAndMatchCounts) {
   for (int k = 1; k <= 256; ++k) edits256 += (k > 1 ? "," : "") + lines_edit(k, k + 1, "L\n");
   const std::string rev = digest(lines300);
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(request("lines.txt", rev, edits256 + "," + lines_edit(257, 258, "L\n")))).out,
-            failure("apply accepts 1..256 edits"));
+            failure_line("apply accepts 1..256 edits"));
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(request("lines.txt", rev, ""))).out,
-            failure("apply accepts 1..256 edits"));
+            failure_line("apply accepts 1..256 edits"));
   const std::string after256 = repeated("L\n", 256) + repeated("l\n", 44);
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(request("lines.txt", rev, edits256))).out,
             applied("lines.txt", lines300, after256, 256));
@@ -289,11 +265,11 @@ TEST(Limits, FileEditAndMatchCounts) {
   for (const char* count : {"100001", "100000", "1"})
     EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"},
                        stdin_of(request("more.txt", more_rev, replace_edit("ab", "c", count)))).out,
-              failure("too many replacement matches"))
+              failure_line("too many replacement matches"))
         << count;
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"},
                      stdin_of(request("many.txt", digest(many), replace_edit("ab", "c", "99999")))).out,
-            failure("expected 99999 exact matches, found 100000; source was not changed", "match_count"));
+            failure_line("expected 99999 exact matches, found 100000; source was not changed", "match_count"));
   const auto all = run_edit({"--repo", dir.path(), "apply"},
                             stdin_of(request("many.txt", digest(many), replace_edit("ab", "c", "100000"))));
   EXPECT_EQ(all.out, applied("many.txt", many, repeated("c\n", 100000), 100000));
@@ -304,13 +280,13 @@ TEST(Limits, LargestNumbers) {
   TempDir dir;
   dir.write("f.txt", "a\n");
   const std::string rev = digest("a\n");
-  const std::string range = failure("expected 1 <= start <= end <= 2; end is exclusive", "invalid_range");
+  const std::string range = failure_line("expected 1 <= start <= end <= 2; end is exclusive", "invalid_range");
   EXPECT_EQ(run_edit({"--repo", dir.path(), "read", "f.txt", "--start", kMaxU64}).out, range);
   EXPECT_EQ(run_edit({"--repo", dir.path(), "read", "f.txt", "--start", "1", "--end", kMaxU64}).out, range);
   const std::string max_lines = R"({"kind":"lines","start":)" + kMaxU64 + R"(,"end":)" + kMaxU64 + R"(,"text":""})";
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(request("f.txt", rev, max_lines))).out, range);
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(request("f.txt", rev, replace_edit("a", "b", kMaxU64)))).out,
-            failure("expected 18446744073709551615 exact matches, found 1; source was not changed", "match_count"));
+            failure_line("expected 18446744073709551615 exact matches, found 1; source was not changed", "match_count"));
   EXPECT_EQ(dir.read("f.txt"), "a\n");
 }
 
@@ -327,7 +303,7 @@ TEST(Limits, RequestTexts) {
   ASSERT_EQ(at_limit.size(), 2 * kMiB);
   const auto over = run_edit({"--repo", dir.path(), "apply"},
                              stdin_of(request("f.txt", rev, lines_edit(1, 2, fill + "x"))));
-  EXPECT_EQ(over.out, failure("request exceeds 2 MiB"));
+  EXPECT_EQ(over.out, failure_line("request exceeds 2 MiB"));
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(at_limit)).out, applied("f.txt", "a\n", fill, 1));
   EXPECT_EQ(dir.read("f.txt"), fill);
 
@@ -346,35 +322,35 @@ TEST(Limits, RequestTexts) {
   auto nested = [&](std::size_t arrays) { return prefix + std::string(arrays, '[') + std::string(arrays, ']') + "}]}"; };
   // The request object, "edits" and the edit are levels 1 to 3.
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(nested(124))).out,
-            failure("unknown field `zzz`, expected one of `start`, `end`, `text` at line 1 column " +
+            failure_line("unknown field `zzz`, expected one of `start`, `end`, `text` at line 1 column " +
                     std::to_string(prefix.size() + 2 * 124 + 2)));
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(nested(125))).out,
-            failure("recursion limit exceeded at line 1 column " + std::to_string(prefix.size() + 125)));
+            failure_line("recursion limit exceeded at line 1 column " + std::to_string(prefix.size() + 125)));
   EXPECT_EQ(run_edit({"--repo", dir.path(), "apply"}, stdin_of(prefix + std::string(kMiB, '['))).out,
-            failure("recursion limit exceeded at line 1 column " + std::to_string(prefix.size() + 125)));
+            failure_line("recursion limit exceeded at line 1 column " + std::to_string(prefix.size() + 125)));
   // A batch body before "op" is read as plain JSON; the envelope is level 1.
   EXPECT_EQ(run_edit({"--repo", dir.path(), "batch"}, stdin_of(R"({"request":)" + std::string(kMiB, '[') + "\n")).out,
-            failure("recursion limit exceeded at line 1 column 138"));
+            failure_line("recursion limit exceeded at line 1 column 138"));
   EXPECT_EQ(run_edit({"--repo", dir.path(), "batch"}, stdin_of(std::string(kMiB, '{') + "\n" + batch_read("f.txt"))).out,
-            failure("key must be a string at line 1 column 2") + read_ok("f.txt", "a\n", 1, 1, 2, "a\n"));
+            failure_line("key must be a string at line 1 column 2") + read_ok("f.txt", "a\n", 1, 1, 2, "a\n"));
 
   // NUL and invalid UTF-8 inside requests and replacements.
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {request("f.txt", rev, replace_edit("a", std::string("b\0c", 3), "1")), failure("replacement contains NUL")},
-      {request("f.txt", rev, lines_edit(1, 2, std::string("\0", 1))), failure("replacement contains NUL")},
+      {request("f.txt", rev, replace_edit("a", std::string("b\0c", 3), "1")), failure_line("replacement contains NUL")},
+      {request("f.txt", rev, lines_edit(1, 2, std::string("\0", 1))), failure_line("replacement contains NUL")},
       {request("f.txt", rev, replace_edit(std::string("a\0", 2), "b", "1")),
-       failure("expected 1 exact matches, found 0; source was not changed", "match_count")},
-      {std::string(R"({"path":"f.txt)") + '\0' + R"("})", failure("control character (\\u0000-\\u001F) found while parsing a string at line 1 column 15")},
-      {std::string(R"({"path":"f.txt)") + "\xc3" + R"("})", failure("invalid unicode code point at line 1 column 16")},
+       failure_line("expected 1 exact matches, found 0; source was not changed", "match_count")},
+      {std::string(R"({"path":"f.txt)") + '\0' + R"("})", failure_line("control character (\\u0000-\\u001F) found while parsing a string at line 1 column 15")},
+      {std::string(R"({"path":"f.txt)") + "\xc3" + R"("})", failure_line("invalid unicode code point at line 1 column 16")},
       {request("f.txt", rev, lines_edit(1, 2, "b")) + '\0',
-       failure("trailing characters at line 1 column " + std::to_string(request("f.txt", rev, lines_edit(1, 2, "b")).size() + 1))},
-      {std::string(1, '\0'), failure("expected value at line 1 column 1")},
-      {"\xef\xbb\xbf{}", failure("expected value at line 1 column 1")},
+       failure_line("trailing characters at line 1 column " + std::to_string(request("f.txt", rev, lines_edit(1, 2, "b")).size() + 1))},
+      {std::string(1, '\0'), failure_line("expected value at line 1 column 1")},
+      {"\xef\xbb\xbf{}", failure_line("expected value at line 1 column 1")},
   };
   for (const auto& [input, expected] : cases) {
     const auto r = run_edit({"--repo", dir.path(), "apply"}, stdin_of(input));
-    EXPECT_EQ(r.status, 2) << quote(input);
-    EXPECT_EQ(r.out, expected) << quote(input);
+    EXPECT_EQ(r.status, 2) << json_quote(input);
+    EXPECT_EQ(r.out, expected) << json_quote(input);
   }
   EXPECT_EQ(dir.read("f.txt"), "a\n");
 
@@ -382,7 +358,7 @@ TEST(Limits, RequestTexts) {
   const auto stream = run_edit({"--repo", dir.path(), "batch"},
                                stdin_of(std::string("\0\n\xff\n", 4) + batch_read("f.txt")));
   EXPECT_EQ(stream.status, 0);
-  EXPECT_EQ(stream.out, failure("expected value at line 1 column 1") + failure("expected value at line 1 column 1") +
+  EXPECT_EQ(stream.out, failure_line("expected value at line 1 column 1") + failure_line("expected value at line 1 column 1") +
                             read_ok("f.txt", "a\n", 1, 1, 2, "a\n"));
 }
 

@@ -15,6 +15,7 @@ namespace tuvel {
 namespace {
 
 using testing::TempDir;
+using testing::failure_line;
 
 const std::string kOld = "alpha\nbeta\ngamma\n";
 const std::string kNew = "alpha\nBETA\ngamma\n";
@@ -22,10 +23,6 @@ const std::string kNew = "alpha\nBETA\ngamma\n";
 std::string apply_request() {
   return R"({"path":"a.txt","revision":")" + revision(kOld) +
          R"(","edits":[{"kind":"replace","old":"beta","new":"BETA","count":1}]})";
-}
-
-std::string failure(const std::string& message) {
-  return R"({"error":{"code":"io_or_request","message":")" + message + R"("},"ok":false,"version":1})" "\n";
 }
 
 testing::Run run_with_fault(const std::vector<std::string>& args, const std::string& input, const std::string& fault) {
@@ -71,7 +68,7 @@ TEST(PublishFault, FailuresBeforeTheRenameLeaveTheSourceAlone) {
     TempDir dir;
     dir.write("a.txt", kOld);
     auto run = apply_with_fault(dir, c.fault);
-    EXPECT_EQ(run.out, failure(c.message));
+    EXPECT_EQ(run.out, failure_line(c.message));
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(dir.read("a.txt"), kOld);
@@ -85,7 +82,7 @@ TEST(PublishFault, AttributeCopyFailureLeavesTheSourceAlone) {
   if (!takes_xattrs(dir / "a.txt")) GTEST_SKIP() << "file system refuses extended attributes";
   ASSERT_EQ(::setxattr((dir / "a.txt").c_str(), "user.note", "x", 1, 0), 0);
   auto run = apply_with_fault(dir, "fsetxattr:ENOTSUP");
-  EXPECT_EQ(run.out, failure("Operation not supported (os error 95)"));
+  EXPECT_EQ(run.out, failure_line("Operation not supported (os error 95)"));
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(dir.read("a.txt"), kOld);
   EXPECT_EQ(dir.list(), std::vector<std::string>{"a.txt"});
@@ -139,7 +136,7 @@ TEST(PublishFault, InterruptedReadsAndWrites) {
   const auto batch = run_with_fault({"--repo", dir.path(), "batch"}, "{}\n", "eintr_all");
   EXPECT_EQ(batch.status, 2);
   EXPECT_EQ(batch.out, "");
-  EXPECT_EQ(batch.err, failure("Interrupted system call (os error 4)"));
+  EXPECT_EQ(batch.err, failure_line("Interrupted system call (os error 4)"));
   EXPECT_EQ(dir.read("a.txt"), kOld);
 }
 

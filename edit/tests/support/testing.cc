@@ -89,6 +89,40 @@ std::string digest(std::string_view bytes) {
   return text;
 }
 
+std::string json_quote(std::string_view s) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (u < 0x20) {
+          out += "\\u00";
+          out += hex[u >> 4];
+          out += hex[u & 15];
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string failure_envelope(const std::string& message, const std::string& code) {
+  return R"({"error":{"code":")" + code + R"(","message":)" + json_quote(message) + R"(},"ok":false,"version":1})";
+}
+
+std::string failure_line(const std::string& message, const std::string& code) {
+  return failure_envelope(message, code) + "\n";
+}
+
 std::string edit_binary() { return TUVEL_EDIT_BIN; }
 
 Run run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {

@@ -34,6 +34,11 @@ class TempDir {
 std::string read_file(const std::string& path);
 /// The BLAKE3 revision of `bytes`, computed here independently of the library.
 std::string digest(std::string_view bytes);
+/// `s` as a JSON string by the output rules, written here, not by the library.
+std::string json_quote(std::string_view s);
+/// A failure envelope as tuvel-edit answers it, without and with its line feed.
+std::string failure_envelope(const std::string& message, const std::string& code = "io_or_request");
+std::string failure_line(const std::string& message, const std::string& code = "io_or_request");
 void write_file(const std::string& path, const std::string& content, mode_t mode = 0644);
 
 /// What a finished child process left.

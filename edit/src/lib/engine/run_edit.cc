@@ -35,8 +35,9 @@ Result<Json> run_edit(const Repo& repo, const EditRequest& request, bool preview
     return Error::plain("revision must be a BLAKE3 hex digest from read or tuvel-search");
   }
   TUVEL_TRY(Source source, open_source(repo, request.path, !preview));
-  TUVEL_TRY(const std::string snapshot, read_snapshot(source));
-  const std::string revision_before = revision(snapshot);
+  TUVEL_TRY(const Snapshot read, read_snapshot_and_revision(source));
+  const std::string_view snapshot = read.text;
+  const std::string& revision_before = read.revision;
   // Byte comparison: an uppercase digest never matches and ends here.
   if (revision_before != request.revision) {
     return Error::edit(EditCode::StaleRevision,

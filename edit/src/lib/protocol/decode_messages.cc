@@ -4,15 +4,33 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 namespace tuvel::decode {
 namespace {
 
-void append_decimal(std::string& out, long long value) {
+template <class N>
+void append_decimal(std::string& out, N value) {
   char buf[24];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
   (void)ec;
   out.append(buf, end);
+}
+
+template <class N>
+std::string decimal(N value) {
+  std::string out;
+  append_decimal(out, value);
+  return out;
+}
+
+std::string concat(std::initializer_list<std::string_view> parts) {
+  std::size_t size = 0;
+  for (const auto part : parts) size += part.size();
+  std::string out;
+  out.reserve(size);
+  for (const auto part : parts) out += part;
+  return out;
 }
 
 }  // namespace
@@ -26,25 +44,9 @@ int field_index(const Shape& shape, std::string_view key) {
 
 std::string found_bool(bool value) { return value ? "boolean `true`" : "boolean `false`"; }
 
-std::string found_unsigned(std::uint64_t value) {
-  char buf[24];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  (void)ec;
-  std::string out = "integer `";
-  out.append(buf, end);
-  out += '`';
-  return out;
-}
+std::string found_unsigned(std::uint64_t value) { return concat({"integer `", decimal(value), "`"}); }
 
-std::string found_signed(std::int64_t value) {
-  char buf[24];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  (void)ec;
-  std::string out = "integer `";
-  out.append(buf, end);
-  out += '`';
-  return out;
-}
+std::string found_signed(std::int64_t value) { return concat({"integer `", decimal(value), "`"}); }
 
 std::string found_float(double value) { return "floating point `" + float_text(value) + "`"; }
 
@@ -141,64 +143,31 @@ std::string float_text(double value) {
 }
 
 std::string invalid_type(std::string_view found, std::string_view expected) {
-  std::string out = "invalid type: ";
-  out += found;
-  out += ", expected ";
-  out += expected;
-  return out;
+  return concat({"invalid type: ", found, ", expected ", expected});
 }
 
 std::string invalid_value(std::string_view found, std::string_view expected) {
-  std::string out = "invalid value: ";
-  out += found;
-  out += ", expected ";
-  out += expected;
-  return out;
+  return concat({"invalid value: ", found, ", expected ", expected});
 }
 
 std::string invalid_length(std::size_t count, std::string_view expected) {
-  std::string out = "invalid length ";
-  append_decimal(out, static_cast<long long>(count));
-  out += ", expected ";
-  out += expected;
-  return out;
+  return concat({"invalid length ", decimal(count), ", expected ", expected});
 }
 
 std::string in_sequence(std::size_t n) {
-  std::string out;
-  append_decimal(out, static_cast<long long>(n));
-  out += n == 1 ? " element in sequence" : " elements in sequence";
-  return out;
+  return concat({decimal(n), n == 1 ? " element in sequence" : " elements in sequence"});
 }
 
-std::string missing_field(std::string_view field) {
-  std::string out = "missing field `";
-  out += field;
-  out += '`';
-  return out;
-}
+std::string missing_field(std::string_view field) { return concat({"missing field `", field, "`"}); }
 
-std::string duplicate_field(std::string_view field) {
-  std::string out = "duplicate field `";
-  out += field;
-  out += '`';
-  return out;
-}
+std::string duplicate_field(std::string_view field) { return concat({"duplicate field `", field, "`"}); }
 
 std::string unknown_field(std::string_view key, std::string_view names) {
-  std::string out = "unknown field `";
-  out += key;
-  out += "`, expected ";
-  out += names;
-  return out;
+  return concat({"unknown field `", key, "`, expected ", names});
 }
 
 std::string unknown_variant(std::string_view name, std::string_view names) {
-  std::string out = "unknown variant `";
-  out += name;
-  out += "`, expected ";
-  out += names;
-  return out;
+  return concat({"unknown variant `", name, "`, expected ", names});
 }
 
 std::string with_position(std::string_view message, std::string_view text, std::size_t at) {
