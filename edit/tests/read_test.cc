@@ -10,7 +10,8 @@
 
 #include "protocol/json.h"
 #include "read/budget.h"
-#include "read/execute.h"
+#include "execute/execute.h"
+#include "read/read_files.h"
 #include "source/source.h"
 #include "support/testing.h"
 

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "read/execute.h"
+#include "execute/execute.h"
 
 namespace tuvel {
 

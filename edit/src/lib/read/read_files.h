@@ -1,5 +1,5 @@
-// execute: runs one request against one repository and gives the "data"
-// value of its response.
+// read_files: the bounded line windows of a read request, and its "data"
+// value.
 #pragma once
 
 #include <string>
@@ -7,6 +7,7 @@
 #include "error/error.h"
 #include "protocol/json.h"
 #include "protocol/request.h"
+#include "source/source.h"
 
 namespace tuvel {
 
@@ -16,6 +17,6 @@ inline constexpr std::size_t READ_OUTPUT_BUDGET = 65536;
 inline constexpr std::size_t READ_FILE_RESERVE = 1024;
 inline constexpr std::size_t READ_OUTPUT_LIMIT = 65536 - 128;
 
-Result<Json> execute(const std::string& repo_path, Request request);
+Result<Json> read_files(const Repo& repo, const std::vector<ReadSpec>& files);
 
 }  // namespace tuvel

@@ -1,12 +1,10 @@
-#include "read/execute.h"
+#include "read/read_files.h"
 
 #include <limits>
 #include <utility>
 
-#include "engine/run_edit.h"
 #include "read/budget.h"
 #include "read/line_index.h"
-#include "source/source.h"
 
 namespace tuvel {
 namespace {
@@ -18,6 +16,8 @@ struct EncodedLength {
   std::size_t count = 0;
   std::size_t total() const { return count == 0 ? 2 : objects + count + 1; }
 };
+
+}  // namespace
 
 Result<Json> read_files(const Repo& repo, const std::vector<ReadSpec>& files) {
   if (files.empty() || files.size() > MAX_READ_FILES) return Error::plain("read accepts 1..32 files");
@@ -72,14 +72,6 @@ Result<Json> read_files(const Repo& repo, const std::vector<ReadSpec>& files) {
   JsonObject data;
   data.emplace("files", Json(std::move(results)));
   return Json(std::move(data));
-}
-
-}  // namespace
-
-Result<Json> execute(const std::string& repo_path, Request request) {
-  TUVEL_TRY(const Repo repo, open_repo(repo_path));
-  if (request.op != Op::Read) return run_edit(repo, std::get<EditRequest>(request.body), request.op == Op::Preview);
-  return read_files(repo, std::get<ReadRequest>(request.body).files);
 }
 
 }  // namespace tuvel
