@@ -96,6 +96,79 @@ TEST(CommandLine, HelpVersionAndNoArguments) {
   EXPECT_EQ(run_edit({"read", "-h"}).status, 0);
 }
 
+// Options and arguments without a help text of their own show only their
+// default; every byte of each help is fixed.
+TEST(CommandLine, HelpTextsExactly) {
+  const std::string top =
+      "Bounded source reads and revision-checked edits for agents\n"
+      "\n"
+      "Usage: tuvel-edit [OPTIONS] <COMMAND>\n"
+      "\n"
+      "Commands:\n"
+      "  read   Read up to 32 files as bounded JSON, including BLAKE3 revisions\n"
+      "  apply  Apply one JSON edit request from stdin, or validate and preview it\n"
+      "  batch  Serve JSON-lines read/preview/apply requests. Never caches source bytes\n"
+      "  help   Print this message or the help of the given subcommand(s)\n"
+      "\n"
+      "Options:\n"
+      "      --repo <REPO>  [default: .]\n"
+      "  -h, --help         Print help\n"
+      "  -V, --version      Print version\n"
+      "\n"
+      "Every answer is one JSON line on stdout: {\"data\":...,\"ok\":true,\"version\":1}\n"
+      "or {\"error\":{\"code\":...,\"message\":...},\"ok\":false,\"version\":1}.\n"
+      "Exit status: 0 when \"ok\" is true, 2 otherwise (batch: 0 at end of input).\n";
+  const std::string read =
+      "Read up to 32 files as bounded JSON, including BLAKE3 revisions\n"
+      "\n"
+      "Usage: tuvel-edit read [OPTIONS] <PATHS>...\n"
+      "\n"
+      "Arguments:\n"
+      "  <PATHS>...\n"
+      "\n"
+      "Options:\n"
+      "      --start <START>  [default: 1]\n"
+      "      --end <END>      Exclusive ending line; omitted reads at most 200 lines per file\n"
+      "      --repo <REPO>    [default: .]\n"
+      "  -h, --help           Print help\n";
+  const std::string apply =
+      "Apply one JSON edit request from stdin, or validate and preview it\n"
+      "\n"
+      "Usage: tuvel-edit apply [OPTIONS]\n"
+      "\n"
+      "Options:\n"
+      "      --preview\n"
+      "      --repo <REPO>  [default: .]\n"
+      "  -h, --help         Print help\n"
+      "\n"
+      "stdin: {\"path\":...,\"revision\":...,\"edits\":[{\"kind\":\"lines\",\"start\":1,\"end\":2,\"text\":...}\n"
+      "       or {\"kind\":\"replace\",\"old\":...,\"new\":...,\"count\":1}]} (at most 2 MiB)\n";
+  const std::string batch =
+      "Serve JSON-lines read/preview/apply requests. Never caches source bytes\n"
+      "\n"
+      "Usage: tuvel-edit batch [OPTIONS]\n"
+      "\n"
+      "Options:\n"
+      "      --repo <REPO>  [default: .]\n"
+      "  -h, --help         Print help\n"
+      "\n"
+      "Each stdin line: {\"op\":\"read\"|\"preview\"|\"apply\",\"request\":{...}}; one answer line each.\n";
+  const struct {
+    std::vector<std::string> args;
+    const std::string& expected;
+  } cases[] = {
+      {{"--help"}, top}, {{"help"}, top}, {{"read", "--help"}, read}, {{"help", "read"}, read},
+      {{"apply", "-h"}, apply}, {{"help", "apply"}, apply}, {{"batch", "--help"}, batch}, {{"help", "batch"}, batch},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const auto r = run_edit(c.args, RunOptions{.unset_env = {"CLICOLOR_FORCE", "NO_COLOR", "CLICOLOR"}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, c.expected);
+  }
+}
+
 TEST(CommandLine, ColourFollowsTheEnvironment) {
   const std::string plain = run_edit({"read"}, RunOptions{.unset_env = {"CLICOLOR_FORCE", "NO_COLOR"}}).err;
   EXPECT_EQ(plain.find('\x1b'), std::string::npos);

@@ -62,7 +62,7 @@ std::string help_text(const std::string& bin, Level level, const Style& st) {
     t += row(st, "batch", 5, kBatchAbout);
     t += row(st, "help", 5, kHelpAbout);
     t += "\n" + st.header("Options:") + "\n";
-    t += row(st, "    --repo <REPO>", 17, "Repository directory [default: .]");
+    t += row(st, "    --repo <REPO>", 17, "[default: .]");
     t += row(st, "-h, --help", 17, "Print help");
     t += row(st, "-V, --version", 17, "Print version");
     t += "\nEvery answer is one JSON line on stdout: {\"data\":...,\"ok\":true,\"version\":1}\n"
@@ -72,19 +72,19 @@ std::string help_text(const std::string& bin, Level level, const Style& st) {
   }
   if (level == Level::Read) {
     t += st.header("Arguments:") + "\n";
-    t += row(st, "<PATHS>...", 10, "Files to read, relative to the repository (1 to 32)");
+    t += row(st, "<PATHS>...", 10, "");
     t += "\n" + st.header("Options:") + "\n";
-    t += row(st, "    --start <START>", 19, "First line to read, 1-based [default: 1]");
+    t += row(st, "    --start <START>", 19, "[default: 1]");
     t += row(st, "    --end <END>", 19, kEndHelp);
-    t += row(st, "    --repo <REPO>", 19, "Repository directory [default: .]");
+    t += row(st, "    --repo <REPO>", 19, "[default: .]");
     t += row(st, "-h, --help", 19, "Print help");
     return t;
   }
   t += st.header("Options:") + "\n";
   if (level == Level::Apply) {
-    t += row(st, "    --preview", 17, "Check and preview the edits without writing");
+    t += row(st, "    --preview", 17, "");
   }
-  t += row(st, "    --repo <REPO>", 17, "Repository directory [default: .]");
+  t += row(st, "    --repo <REPO>", 17, "[default: .]");
   t += row(st, "-h, --help", 17, "Print help");
   if (level == Level::Apply) {
     t += "\nstdin: {\"path\":...,\"revision\":...,\"edits\":[{\"kind\":\"lines\",\"start\":1,\"end\":2,\"text\":...}\n"
