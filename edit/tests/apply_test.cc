@@ -1,8 +1,13 @@
 // The apply command through the real binary, an agent's read -> preview ->
 // apply loop, and several processes editing the same files at once.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 
 #include <string>
 #include <thread>
@@ -92,6 +97,39 @@ TEST(Apply, AgentReadPreviewApplyLoop) {
   EXPECT_EQ(stale.out, failure_line("source changed; current revision is " + new_rev + "; read the affected range and retry",
                                "stale_revision"));
   EXPECT_EQ(dir.list("src"), std::vector<std::string>{"main.c"});
+}
+
+// A file capability grants privilege as set-user-ID does; carrying it over to
+// new content would keep that privilege, so such a file is not edited.
+TEST(Apply, FileWithCapabilitiesIsReadButNotEdited) {
+  constexpr const char* kCapability = "security.capability";
+  TempDir dir;
+  dir.write("tool", "old\n", 0755);
+  const std::string path = dir / "tool";
+  // cap_setuid=ep as the kernel stores it (revision 2, little-endian words).
+  const std::uint32_t words[5] = {VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE, 1U << CAP_SETUID, 0, 0, 0};
+  if (::setxattr(path.c_str(), kCapability, words, sizeof words, 0) != 0)
+    GTEST_SKIP() << "cannot set file capabilities here: errno " << errno;
+
+  const auto read = run_edit({"--repo", dir.path(), "read", "tool"});
+  EXPECT_EQ(read.status, 0) << read.out;
+  const std::string request = edit_request("tool", revision("old\n"), "old", "new");
+  const auto preview = run_edit({"--repo", dir.path(), "apply", "--preview"}, RunOptions{.input = request});
+  EXPECT_EQ(preview.status, 0) << preview.out;
+
+  const auto apply = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = request});
+  EXPECT_EQ(apply.status, 2);
+  EXPECT_EQ(apply.out, failure_line("special permission bits are unsupported"));
+  EXPECT_EQ(apply.err, "");
+  EXPECT_EQ(dir.read("tool"), "old\n");
+  EXPECT_EQ(::getxattr(path.c_str(), kCapability, nullptr, 0), static_cast<ssize_t>(sizeof words));
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"tool"});
+
+  // The same file without the capability is edited.
+  ASSERT_EQ(::removexattr(path.c_str(), kCapability), 0);
+  const auto plain = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = request});
+  EXPECT_EQ(plain.status, 0) << plain.out;
+  EXPECT_EQ(dir.read("tool"), "new\n");
 }
 
 // Batch servers and one-shot applies increment one counter file at once.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <cerrno>
 #include <climits>
@@ -30,6 +31,14 @@ Result<struct stat> status_of(int fd) {
   return st;
 }
 
+// File capabilities grant privilege as set-user-ID does; the replacement
+// would carry them over to new content.
+Result<bool> has_capabilities(int fd) {
+  if (::fgetxattr(fd, "security.capability", nullptr, 0) >= 0) return true;
+  if (errno == ENODATA || errno == ENOTSUP) return false;
+  return Error::os(errno);
+}
+
 // Refusals that apply only to a file about to be replaced, then the lock.
 Status check_editable(const Source& source) {
   const struct stat& st = source.status;
@@ -37,7 +46,8 @@ Status check_editable(const Source& source) {
   if (st.st_nlink == 0) return concurrent_change();
   if (st.st_nlink != 1) return Error::plain("refusing to replace a hard-linked file");
   if ((st.st_mode & 0222) == 0) return Error::plain("source is read-only");
-  if ((st.st_mode & 07000) != 0) return Error::plain("special permission bits are unsupported");
+  TUVEL_TRY(const bool privileged, has_capabilities(source.file.get()));
+  if ((st.st_mode & 07000) != 0 || privileged) return Error::plain("special permission bits are unsupported");
   if (::flock(source.file.get(), LOCK_EX | LOCK_NB) != 0)
     return Error::edit(EditCode::Busy, "another writer holds the file lock; retry");
   return Ok{};
