@@ -1,7 +1,10 @@
 // The apply command through the real binary, an agent's read -> preview ->
 // apply loop, and several processes editing the same files at once.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -130,6 +133,67 @@ TEST(Apply, FileWithCapabilitiesIsReadButNotEdited) {
   const auto plain = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = request});
   EXPECT_EQ(plain.status, 0) << plain.out;
   EXPECT_EQ(dir.read("tool"), "new\n");
+}
+
+/// Runs tuvel-edit under a file-size limit of `limit` bytes, as `ulimit -f`
+/// sets it, with SIGXFSZ at its default action. Input and output fit in a pipe.
+testing::Run run_with_file_size_limit(const std::vector<std::string>& args, const std::string& input, rlim_t limit) {
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
+  if (::write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) return {};
+  ::close(in[1]);
+  std::vector<std::string> store{testing::edit_binary()};
+  store.insert(store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(in[0], 0);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    const rlimit rl{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &rl);
+    ::signal(SIGXFSZ, SIG_DFL);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  testing::Run r;
+  for (auto [fd, text] : {std::pair{out[0], &r.out}, std::pair{err[0], &r.err}}) {
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text->append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+// New content past the file-size limit is an ordinary failure, not a death
+// by signal, and leaves no staging file.
+TEST(Apply, FileSizeLimitIsAnOrdinaryFailure) {
+  TempDir dir;
+  dir.write("a.txt", "small\n");
+  const std::string request = edit_request("a.txt", revision("small\n"), "small", std::string(4000, 'x'));
+  for (const bool batch : {false, true}) {
+    SCOPED_TRACE(batch ? "batch" : "apply");
+    const auto r = batch ? run_with_file_size_limit({"--repo", dir.path(), "batch"},
+                                                    R"({"op":"apply","request":)" + request + "}\n", 1024)
+                         : run_with_file_size_limit({"--repo", dir.path(), "apply"}, request, 1024);
+    EXPECT_EQ(r.status, batch ? 0 : 2);
+    EXPECT_EQ(r.out, failure_line("File too large (os error 27)"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.read("a.txt"), "small\n");
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"a.txt"});
+  }
+  // Within the limit the same request is applied.
+  const auto within = run_with_file_size_limit({"--repo", dir.path(), "apply"}, request, 8192);
+  EXPECT_EQ(within.status, 0) << within.out;
+  EXPECT_EQ(dir.read("a.txt"), std::string(4000, 'x') + "\n");
 }
 
 // Batch servers and one-shot applies increment one counter file at once.

@@ -33,8 +33,11 @@ int main(int argc, char** argv) {
   // otherwise raise it after the first such free and keep later ones in a
   // heap that a long batch run cannot shrink.
   (void)::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-  // A reader that went away shows as EPIPE instead of killing the process.
+  // A reader that went away shows as EPIPE, and a write past the file-size
+  // limit as EFBIG, instead of killing the process: both become answers, and
+  // a staging file is removed.
   (void)::signal(SIGPIPE, SIG_IGN);
+  (void)::signal(SIGXFSZ, SIG_IGN);
 
   std::vector<std::string> args(argv, argv + argc);
   const tuvel::CliColor color{tuvel::use_color(::isatty(STDOUT_FILENO) == 1), tuvel::use_color(::isatty(STDERR_FILENO) == 1)};
