@@ -11,5 +11,9 @@
 namespace tuvel {
 
 Result<Json> execute(const std::string& repo_path, Request request);
+/// execute_create: a new file (publish/create.h), in a repository opened for it.
+Result<Json> execute_create(const std::string& repo_path, const CreateRequest& request);
+/// execute_list: one directory's entries (read/list.h).
+Result<Json> execute_list(const std::string& repo_path, const ListRequest& request);
 
 }  // namespace tuvel

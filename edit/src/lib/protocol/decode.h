@@ -16,3 +16,12 @@ Result<Request> decode_request(std::string_view text);
 Result<EditRequest> decode_edit_request(std::string_view text);
 
 }  // namespace tuvel
+
+namespace tuvel {
+
+/// Decodes the JSON object text of a create request.
+Result<CreateRequest> decode_create_request(std::string_view text);
+/// Decodes the JSON object text of a list request.
+Result<ListRequest> decode_list_request(std::string_view text);
+
+}  // namespace tuvel

@@ -103,6 +103,17 @@ inline constexpr Shape kReplaceShape{"struct variant Edit::Replace",
                                      {"old", "new", "count"},
                                      {Presence::Required, Presence::Required, Presence::Required}};
 
+// The file-tree requests.
+inline constexpr std::string_view kExpectBool = "a boolean";
+inline constexpr Shape kCreateRequestShape{"struct CreateRequest",
+                                           "one of `path`, `text`, `parents`",
+                                           "struct CreateRequest with 3 elements",
+                                           3,
+                                           {"path", "text", "parents"},
+                                           {Presence::Required, Presence::Required, Presence::Default}};
+inline constexpr Shape kListRequestShape{
+    "struct ListRequest", "`path`", "struct ListRequest with 1 element", 1, {"path"}, {Presence::Optional}};
+
 /// Index of `key` among the shape's fields, or -1.
 int field_index(const Shape& shape, std::string_view key);
 

@@ -60,3 +60,19 @@ struct Request {
 };
 
 }  // namespace tuvel
+
+namespace tuvel {
+
+/// CreateRequest: a new regular file that must not exist yet.
+struct CreateRequest {
+  std::string path;
+  std::string text;
+  bool parents = false;  ///< make missing parent directories
+};
+
+/// ListRequest: one directory; the repository root when `path` is absent.
+struct ListRequest {
+  std::optional<std::string> path;
+};
+
+}  // namespace tuvel

@@ -24,8 +24,9 @@ StagingFile::~StagingFile() {
   if (dir_ >= 0) (void)::unlinkat(dir_, name_.c_str(), 0);
 }
 
-Result<StagingFile> reserve_staging(const Source& source) {
-  const int dir = source.parent_dir.get();
+Result<StagingFile> reserve_staging(const Source& source) { return reserve_staging_in(source.parent_dir.get()); }
+
+Result<StagingFile> reserve_staging_in(int dir) {
   const std::string prefix = ".tuvel-edit-" + std::to_string(::getpid()) + "-";
   for (int attempt = 0; attempt < MAX_STAGING_ATTEMPTS; ++attempt) {
     std::string name = prefix + std::to_string(staging_counter.fetch_add(1));
@@ -60,6 +61,8 @@ Status write_all(int fd, std::string_view bytes) {
 }
 
 }  // namespace
+
+Status write_staging(const StagingFile& staging, std::string_view bytes) { return write_all(staging.handle(), bytes); }
 
 Status fill_staging(StagingFile& staging, const Source& source, std::string_view bytes) {
   TUVEL_CHECK(write_all(staging.handle(), bytes));

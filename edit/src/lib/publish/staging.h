@@ -43,11 +43,16 @@ class StagingFile {
 /// reserve_staging: creates the next free staging name in `source.parent_dir`
 /// (write-only, mode 0600), trying at most MAX_STAGING_ATTEMPTS names.
 Result<StagingFile> reserve_staging(const Source& source);
+/// reserve_staging_in: the same in the directory `dir` (borrowed: it must
+/// outlive the StagingFile).
+Result<StagingFile> reserve_staging_in(int dir);
 /// confirm_ownership: the staging file must have the source's owner and group,
 /// or the replacement would change them.
 Status confirm_ownership(const StagingFile& staging, const Source& source);
 /// fill_staging: writes `bytes`, then copies the source's permission bits,
 /// ACL and extended attributes onto the staging file.
 Status fill_staging(StagingFile& staging, const Source& source, std::string_view bytes);
+/// write_staging: writes all of `bytes` to the staging file.
+Status write_staging(const StagingFile& staging, std::string_view bytes);
 
 }  // namespace tuvel

@@ -1,6 +1,9 @@
 #include "source/path_policy.h"
 
+#include <cerrno>
+
 #include "source/source.h"
+#include "source/utf8.h"
 
 namespace tuvel {
 
@@ -35,6 +38,12 @@ Result<std::vector<std::string>> split_request_path(std::string_view path) {
   if (git) return Error::plain("Git metadata cannot be edited");
   if (path.size() > MAX_PATH_BYTES) return Error::plain("path exceeds 4096 bytes");
   return components;
+}
+
+Status check_file_name(std::string_view name) {
+  if (find_utf8_error(name)) return Error::plain("filename is not UTF-8");
+  if (name.find('\0') != std::string_view::npos) return Error::os(EINVAL);
+  return Ok{};
 }
 
 }  // namespace tuvel

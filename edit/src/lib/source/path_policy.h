@@ -14,4 +14,8 @@ namespace tuvel {
 /// with empty and inner "." components dropped.
 Result<std::vector<std::string>> split_request_path(std::string_view path);
 
+/// check_file_name: the last component must be UTF-8 ("filename is not
+/// UTF-8"); a NUL byte fails with EINVAL, as a call would.
+Status check_file_name(std::string_view name);
+
 }  // namespace tuvel

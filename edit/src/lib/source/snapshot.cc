@@ -9,6 +9,7 @@
 
 #include "source/source.h"
 #include "source/text_buffer.h"
+#include "source/text_rules.h"
 #include "source/utf8.h"
 
 namespace tuvel {
@@ -71,7 +72,7 @@ void prepare(TextBuffer& bytes, std::size_t capacity) { bytes.reserve(capacity);
 // Gives the line feed count.
 template <class Buffer>
 Result<std::uint64_t> read_into(Source& source, Buffer& bytes, blake3_hasher* hasher) {
-  if (source.status.st_size > static_cast<off_t>(MAX_SOURCE_BYTES)) return Error::plain("source exceeds 16 MiB");
+  if (source.status.st_size > static_cast<off_t>(MAX_SOURCE_BYTES)) return source_too_large();
 
   // One byte beyond the recorded size lets the usual case end with the
   // content and one read at end of file; a file that grew makes it grow.
@@ -94,8 +95,8 @@ Result<std::uint64_t> read_into(Source& source, Buffer& bytes, blake3_hasher* ha
 
   TUVEL_CHECK(check_identity(source));
   scan.finish(std::string_view(bytes.data(), bytes.size()));
-  if (scan.has_nul()) return Error::plain("source contains NUL");
-  if (const auto& error = scan.error()) return Error::with_cause("source is not UTF-8", describe(*error));
+  if (scan.has_nul()) return source_contains_nul();
+  if (const auto& error = scan.error()) return source_not_utf8(*error);
   return scan.line_feeds();
 }
 

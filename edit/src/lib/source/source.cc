@@ -100,8 +100,7 @@ Result<Source> open_source(const Repo& repo, std::string_view path, bool for_edi
   components.pop_back();
 
   TUVEL_TRY(Fd parent_dir, walk_directories(repo.dir.get(), components));
-  if (find_utf8_error(name)) return Error::plain("filename is not UTF-8");
-  if (name.find('\0') != std::string::npos) return Error::os(EINVAL);
+  TUVEL_CHECK(check_file_name(name));
   int fd;
   do {
     // Non-blocking so that a FIFO or a device cannot hold the open.
@@ -137,12 +136,7 @@ Status check_identity(const Source& source) {
   if (!S_ISDIR(root_entry.st_mode) || !same_object(root_entry, root_handle))
     return Error::plain("repo changed during access");
 
-  {
-    TUVEL_TRY(const Fd walked, walk_directories(source.root_dir.get(), source.parent));
-    TUVEL_TRY(const struct stat walked_status, status_of(walked.get()));
-    TUVEL_TRY(const struct stat parent_status, status_of(source.parent_dir.get()));
-    if (!same_object(walked_status, parent_status)) return Error::plain("source directory changed during access");
-  }
+  TUVEL_CHECK(confirm_directory(source.root_dir.get(), source.parent, source.parent_dir.get()));
 
   TUVEL_TRY(const struct stat now, status_of(source.file.get()));
   const struct stat& then = source.status;

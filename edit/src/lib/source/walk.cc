@@ -69,4 +69,14 @@ Result<Fd> walk_directories(int root, std::span<const std::string> components) {
   return walk;
 }
 
+Status confirm_directory(int root, std::span<const std::string> components, int dir) {
+  TUVEL_TRY(const Fd walked, walk_directories(root, components));
+  struct stat walked_status {};
+  struct stat dir_status {};
+  if (::fstat(walked.get(), &walked_status) != 0 || ::fstat(dir, &dir_status) != 0) return Error::os(errno);
+  if (walked_status.st_dev != dir_status.st_dev || walked_status.st_ino != dir_status.st_ino)
+    return Error::plain("source directory changed during access");
+  return Ok{};
+}
+
 }  // namespace tuvel

@@ -21,4 +21,8 @@ Result<Fd> open_directory_at(int dir, const std::string& name);
 /// through `components`.
 Result<Fd> walk_directories(int root, std::span<const std::string> components);
 
+/// confirm_directory: walking `components` again from `root` reaches the
+/// directory of `dir`, else "source directory changed during access".
+Status confirm_directory(int root, std::span<const std::string> components, int dir);
+
 }  // namespace tuvel

@@ -1,0 +1,42 @@
+// The decoders of the file-tree requests (create, list): one record each,
+// judged by the same rules and messages as the edit request.
+#include "protocol/decode.h"
+#include "protocol/decode_structure.h"
+
+namespace tuvel {
+namespace {
+
+using namespace decode;
+
+Error decode_error(Reader& r) {
+  r.place();
+  return Error::plain(with_position(r.fault().message, r.text(), r.fault().at));
+}
+
+}  // namespace
+
+Result<CreateRequest> decode_create_request(std::string_view text) {
+  Reader r(text);
+  std::string key;
+  CreateRequest request;
+  const bool ok = record(r, kCreateRequestShape, key, [&](std::size_t f) {
+    switch (f) {
+      case 0: return string_value(r, request.path);
+      case 1: return string_value(r, request.text);
+      default: return bool_value(r, request.parents);
+    }
+  });
+  if (!ok || !r.end()) return decode_error(r);
+  return request;
+}
+
+Result<ListRequest> decode_list_request(std::string_view text) {
+  Reader r(text);
+  std::string key;
+  ListRequest request;
+  const bool ok = record(r, kListRequestShape, key, [&](std::size_t) { return optional_string_value(r, request.path); });
+  if (!ok || !r.end()) return decode_error(r);
+  return request;
+}
+
+}  // namespace tuvel

@@ -1,0 +1,230 @@
+// execute_create on real directories: what a new file holds and carries,
+// what every refusal leaves behind, and how links and races are kept out.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "execute/execute.h"
+#include "protocol/json.h"
+#include "publish/staging.h"
+#include "support/testing.h"
+
+namespace tuvel {
+namespace {
+
+using testing::TempDir;
+
+std::string outcome(const Result<Json>& result) { return result.ok() ? to_json(*result) : result.error().render(); }
+
+std::string create(const TempDir& repo, const std::string& path, const std::string& text, bool parents = false) {
+  return outcome(execute_create(repo.path(), CreateRequest{path, text, parents}));
+}
+
+std::string created(const std::string& path, const std::string& text) {
+  return R"({"bytes":)" + std::to_string(text.size()) + R"(,"durability_warning":null,"path":)" +
+         testing::json_quote(path) + R"(,"revision":")" + testing::digest(text) + "\"}";
+}
+
+/// Every name under `dir`, recursively, as paths relative to it (sorted).
+std::vector<std::string> tree(const TempDir& dir, const std::string& rel = "") {
+  std::vector<std::string> all;
+  for (const auto& name : dir.list(rel)) {
+    const std::string path = rel.empty() ? name : rel + "/" + name;
+    all.push_back(path);
+    struct stat st {};
+    if (::lstat((dir / path).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      for (auto& inner : tree(dir, path)) all.push_back(std::move(inner));
+    }
+  }
+  return all;
+}
+
+struct stat lstat_of(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+/// Sets the umask for one test and restores it.
+class Umask {
+ public:
+  explicit Umask(mode_t mask) : old_(::umask(mask)) {}
+  ~Umask() { ::umask(old_); }
+  Umask(const Umask&) = delete;
+  Umask& operator=(const Umask&) = delete;
+
+ private:
+  mode_t old_;
+};
+
+TEST(Create, NewFileHoldsTheTextWithModeFromTheUmask) {
+  const Umask mask(027);
+  TempDir repo;
+  repo.write("keep.txt", "x");
+  const std::string text = "h\xC3\xA9llo\nworld";
+  EXPECT_EQ(create(repo, "new.txt", text), created("new.txt", text));
+  EXPECT_EQ(repo.read("new.txt"), text);
+  const struct stat st = lstat_of(repo / "new.txt");
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0640U);
+  EXPECT_EQ(st.st_nlink, 1U);
+  EXPECT_EQ(tree(repo), (std::vector<std::string>{"keep.txt", "new.txt"}));
+}
+
+TEST(Create, EmptyTextAndPathAsRequested) {
+  const Umask mask(022);
+  TempDir repo;
+  ::mkdir((repo / "src").c_str(), 0755);
+  // The path is answered as it was given; the file lands at its plain form.
+  EXPECT_EQ(create(repo, "src//./empty", ""), created("src//./empty", ""));
+  EXPECT_EQ(repo.read("src/empty"), "");
+  EXPECT_EQ(lstat_of(repo / "src/empty").st_mode & 07777, 0644U);
+}
+
+TEST(Create, ExistingNameOfAnyKindIsLeftAsItWas) {
+  TempDir repo;
+  repo.write("file.txt", "old\n");
+  ::mkdir((repo / "dir").c_str(), 0755);
+  ASSERT_EQ(::symlink("missing-target", (repo / "dangling").c_str()), 0);
+  ASSERT_EQ(::mkfifo((repo / "fifo").c_str(), 0644), 0);
+  const std::vector<std::string> before = tree(repo);
+  const ino_t inode = lstat_of(repo / "file.txt").st_ino;
+  for (const char* name : {"file.txt", "dir", "dangling", "fifo"}) {
+    EXPECT_EQ(create(repo, name, "new\n"), "File exists (os error 17)") << name;
+  }
+  EXPECT_EQ(repo.read("file.txt"), "old\n");
+  EXPECT_EQ(lstat_of(repo / "file.txt").st_ino, inode);
+  // The link was not followed: its target still does not exist.
+  EXPECT_EQ(tree(repo), before);
+}
+
+TEST(Create, MissingParentsOnlyWhenAsked) {
+  const Umask mask(022);
+  TempDir repo;
+  EXPECT_EQ(create(repo, "a/b/c.txt", "x"), "No such file or directory (os error 2)");
+  EXPECT_TRUE(tree(repo).empty());
+
+  EXPECT_EQ(create(repo, "a/b/c.txt", "x", true), created("a/b/c.txt", "x"));
+  EXPECT_EQ(repo.read("a/b/c.txt"), "x");
+  EXPECT_EQ(lstat_of(repo / "a").st_mode & 07777, 0755U);
+  EXPECT_EQ(lstat_of(repo / "a/b").st_mode & 07777, 0755U);
+  // Directories that exist already are walked, not made again.
+  EXPECT_EQ(create(repo, "a/d.txt", "y", true), created("a/d.txt", "y"));
+  EXPECT_EQ(tree(repo), (std::vector<std::string>{"a", "a/b", "a/b/c.txt", "a/d.txt"}));
+}
+
+TEST(Create, LinksOnTheWayAreRefusedEvenWithParents) {
+  TempDir repo;
+  TempDir outside;
+  ::mkdir((repo / "real").c_str(), 0755);
+  ASSERT_EQ(::symlink("real", (repo / "inside").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.path().c_str(), (repo / "out").c_str()), 0);
+  repo.write("plain", "f");
+  const std::string loop = "Too many levels of symbolic links (os error 40)";
+  struct Case {
+    std::string path;
+    bool parents;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"inside/x.txt", false, loop},
+      {"inside/x.txt", true, loop},
+      {"out/x.txt", true, loop},
+      {"out/new/x.txt", true, loop},
+      {"real/../out/x.txt", true, "path must be relative, with no parent traversal"},
+      {"plain/x.txt", false, "Not a directory (os error 20)"},
+      {"plain/x.txt", true, "Not a directory (os error 20)"},
+  };
+  const std::vector<std::string> before = tree(repo);
+  for (const Case& c : cases) EXPECT_EQ(create(repo, c.path, "x", c.parents), c.message) << c.path;
+  EXPECT_EQ(tree(repo), before);
+  EXPECT_TRUE(outside.list().empty());
+}
+
+TEST(Create, PolicyAndTextRefusalsComeBeforeAnyDirectoryIsMade) {
+  TempDir repo;
+  struct Case {
+    std::string path;
+    std::string text;
+    std::string message;
+  };
+  const std::string traversal = "path must be relative, with no parent traversal";
+  const std::vector<Case> cases = {
+      {"", "x", traversal},
+      {"/abs/x", "x", traversal},
+      {"./x", "x", traversal},
+      {"new/../x", "x", traversal},
+      {"new/.git/config", "x", "Git metadata cannot be edited"},
+      {".git", "x", "Git metadata cannot be edited"},
+      {"new/" + std::string(4093, 'a'), "x", "path exceeds 4096 bytes"},
+      {"new/bad\xFF", "x", "filename is not UTF-8"},
+      {std::string("new/a\0b", 7), "x", "Invalid argument (os error 22)"},
+      {std::string("n\0w/a", 5), "x", "Invalid argument (os error 22)"},
+      {"new/x", std::string("a\0b", 3), "source contains NUL"},
+      {"new/x", "ok\xC3", "source is not UTF-8: incomplete utf-8 byte sequence from index 2"},
+      {"new/x", "a\xFF\xFE", "source is not UTF-8: invalid utf-8 sequence of 1 bytes from index 1"},
+      {"new/x", std::string(16 * 1024 * 1024 + 1, 'a'), "source exceeds 16 MiB"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(create(repo, c.path, c.text, true), c.message) << c.path.substr(0, 20);
+  EXPECT_TRUE(tree(repo).empty());
+}
+
+TEST(Create, SixteenMebibytesExactlyIsAccepted) {
+  TempDir repo;
+  const std::string text(16 * 1024 * 1024, 'z');
+  EXPECT_EQ(create(repo, "big", text), created("big", text));
+  EXPECT_EQ(lstat_of(repo / "big").st_size, static_cast<off_t>(text.size()));
+}
+
+TEST(Create, FailedWriteLeavesNoStagingFile) {
+  TempDir repo;
+  // In a child: a file-size limit makes the staging write fail with EFBIG.
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(pipe_fds[0]);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string answer = create(repo, "x.txt", "more than four bytes");
+    (void)!::write(pipe_fds[1], answer.data(), answer.size());
+    ::_exit(0);
+  }
+  ::close(pipe_fds[1]);
+  std::string answer;
+  char buf[256];
+  for (ssize_t n; (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0;) answer.append(buf, static_cast<std::size_t>(n));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(answer, "File too large (os error 27)");
+  EXPECT_TRUE(tree(repo).empty());
+}
+
+TEST(Create, StagingNamesInTheWayAreSkippedAndLeftAlone) {
+  TempDir repo;
+  const std::string prefix = ".tuvel-edit-" + std::to_string(::getpid()) + "-";
+  const std::uint64_t next = staging_counter.load();
+  std::vector<std::string> expected;
+  for (std::uint64_t n = next; n < next + 3; ++n) {
+    repo.write(prefix + std::to_string(n), "leftover");
+    expected.push_back(prefix + std::to_string(n));
+  }
+  EXPECT_EQ(create(repo, "new.txt", "x"), created("new.txt", "x"));
+  expected.push_back("new.txt");
+  EXPECT_EQ(tree(repo), expected);
+  EXPECT_EQ(repo.read(prefix + std::to_string(next)), "leftover");
+}
+
+}  // namespace
+}  // namespace tuvel
