@@ -1,0 +1,96 @@
+// Shared fixtures: temporary repositories, an SDK client on the built server,
+// and the same requests answered by tuvel-edit for comparison.
+import { spawn, spawnSync } from 'node:child_process';
+import { mkdtempSync, mkdirSync, realpathSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import { once } from 'node:events';
+import { Client } from '@modelcontextprotocol/sdk/client/index.js';
+import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
+
+export const MCP_BIN = process.env.TUVEL_MCP;
+export const EDIT_BIN = process.env.TUVEL_EDIT;
+if (!MCP_BIN || !EDIT_BIN) throw new Error('TUVEL_MCP and TUVEL_EDIT must name the built programs');
+
+// A fresh directory holding `files` ({relative path: text}); removed by the caller's `after`.
+export function makeDir(files = {}, prefix = 'tuvel-mcp-node-') {
+  const dir = realpathSync(mkdtempSync(join(tmpdir(), prefix)));
+  for (const [path, text] of Object.entries(files)) {
+    mkdirSync(dirname(join(dir, path)), { recursive: true });
+    writeFileSync(join(dir, path), text);
+  }
+  return dir;
+}
+
+export function removeDir(dir) {
+  rmSync(dir, { recursive: true, force: true });
+}
+
+// An SDK client connected to tuvel-mcp on `repo`, with the tool list already
+// fetched so that every callTool result is checked against its outputSchema.
+export async function connect(repo) {
+  const transport = new StdioClientTransport({ command: MCP_BIN, args: ['--repo', repo], stderr: 'pipe' });
+  let stderr = '';
+  transport.stderr.on('data', (chunk) => { stderr += chunk; });
+  const client = new Client({ name: 'tuvel-node-tests', version: '1.0.0' });
+  await client.connect(transport);
+  const { tools } = await client.listTools();
+  return { client, tools, transport, stderr: () => stderr };
+}
+
+// The data object (or error) that tuvel-edit gives for the same request.
+export function editRead(repo, files) {
+  return editBatch(repo, [{ op: 'read', request: { files } }])[0];
+}
+
+export function editBatch(repo, requests) {
+  const input = requests.map((r) => JSON.stringify(r) + '\n').join('');
+  const done = spawnSync(EDIT_BIN, ['--repo', repo, 'batch'], { input });
+  if (done.status !== 0) throw new Error(`tuvel-edit batch ended with ${done.status}: ${done.stderr}`);
+  return done.stdout.toString().trimEnd().split('\n').map((line) => {
+    const answer = JSON.parse(line);
+    return answer.ok ? answer.data : { error: answer.error };
+  });
+}
+
+// What a successful tool call carries: the structured data, after checking
+// that the one text item holds the same JSON.
+export function data(result) {
+  if (result.isError) throw new Error(`tool failed: ${JSON.stringify(result.structuredContent)}`);
+  checkText(result);
+  return result.structuredContent;
+}
+
+// The {code, message} of a failed tool call.
+export function failure(result) {
+  if (result.isError !== true) throw new Error(`tool succeeded: ${JSON.stringify(result.structuredContent)}`);
+  checkText(result);
+  return result.structuredContent.error;
+}
+
+function checkText(result) {
+  if (result.content.length !== 1 || result.content[0].type !== 'text') {
+    throw new Error(`expected one text item, got ${JSON.stringify(result.content)}`);
+  }
+  const text = result.content[0].text;
+  const parsed = JSON.parse(text);
+  if (JSON.stringify(parsed) !== JSON.stringify(result.structuredContent)) {
+    throw new Error(`text item ${text} differs from structuredContent ${JSON.stringify(result.structuredContent)}`);
+  }
+  if (text !== JSON.stringify(parsed)) throw new Error(`text item is not compact JSON: ${text}`);
+}
+
+// Holds flock(LOCK_EX) on `path` from another process until release() is called.
+export async function holdLock(path) {
+  // One process opens, locks and keeps the descriptor, so ending it frees the lock.
+  const holder = spawn('sh', ['-c', 'exec 9<"$1" && flock --exclusive --nonblock 9 && echo locked && exec sleep 60', 'sh', path],
+    { stdio: ['ignore', 'pipe', 'inherit'] });
+  const [chunk] = await once(holder.stdout, 'data');
+  if (chunk.toString() !== 'locked\n') throw new Error(`flock said ${chunk}`);
+  return {
+    release: async () => {
+      holder.kill('SIGTERM');
+      await once(holder, 'exit');
+    },
+  };
+}
