@@ -289,15 +289,22 @@ bool Decoder::op_value(Op& out) {
   if (c == '"') {
     if (!variant(kOpNames, kOpList, index)) return false;
   } else if (c == '{') {
-    if (!r_.enter() || !variant(kOpNames, kOpList, index) || !r_.colon()) return false;
+    if (!r_.enter()) return false;
+    // The name is an object key: anything but a string (or the brace of an
+    // empty object) is a syntax error there.
+    const int key = r_.skip_ws();
+    if (key == Reader::kEnd) return r_.fail_peek(kEofObject);
+    if (key != '"' && key != '}') return r_.fail_peek(kKeyMustBeString);
+    if (!variant(kOpNames, kOpList, index) || !r_.colon()) return false;
     const int v = r_.skip_ws();
     if (v == Reader::kEnd) return r_.fail_peek(kEofValue);
     if (v != 'n') return r_.invalid_type(kExpectUnit);
     r_.bump();
     if (!r_.ident("ull")) return false;
     r_.leave();
+    // Only the closing brace may follow the one member.
     const int close = r_.skip_ws();
-    if (close != '}') return r_.fail_here(close == Reader::kEnd ? kEofObject : kExpectedValue);
+    if (close != '}') return r_.fail_peek(close == Reader::kEnd ? kEofObject : kExpectedValue);
     r_.bump();
   } else {
     return r_.fail_peek(c == Reader::kEnd ? kEofValue : kExpectedValue);
