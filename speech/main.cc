@@ -1,6 +1,7 @@
 // tuvel-speech - transcribes one audio file with the on-device speech engine.
 
 #include <malloc.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,5 +76,9 @@ int main(int argc, char** argv) {
   // One malloc arena: the model is loaded on a second thread, and a secondary
   // arena would grow its heap a page at a time (thousands of mprotect calls).
   (void)::mallopt(M_ARENA_MAX, 1);
+  // A closed reader or a file-size limit on standard output is a failed
+  // write, reported like any other, not a silent death by signal.
+  (void)::signal(SIGPIPE, SIG_IGN);
+  (void)::signal(SIGXFSZ, SIG_IGN);
   return tuvel::speech::run(argc, argv);
 }

@@ -247,6 +247,20 @@ TEST_F(Program, TranscribesRecordedSpeechInEveryFormat) {
   }
 }
 
+TEST_F(Program, OutputThatCannotBeWrittenIsReportedNotASignal) {
+  // A reader that has gone away, and a file-size limit that a regular file
+  // on standard output meets.
+  Launch closed;
+  closed.closedReader = true;
+  expectFailure(speech({path("goforward.wav")}, closed), 1, "tuvel-speech: Broken pipe\n");
+
+  Launch limited;
+  limited.program = "/bin/sh";
+  limited.argv = {"sh", "-c", "ulimit -f 0 && exec \"$0\" \"$1\" >\"$2\"", PROGRAM,
+                  path("goforward.wav"), path("limited.out")};
+  expectFailure(runProgram(limited), 1, "tuvel-speech: File too large\n");
+}
+
 TEST_F(Program, EveryLocaleComesToTheEnglishModel) {
   const std::vector<std::string> cases[] = {
       {"en-US"}, {"en_US"}, {"en_GB"}, {"fr-FR"}, {" en-US "}, {""}};

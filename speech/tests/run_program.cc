@@ -46,11 +46,12 @@ Outcome runProgram(const Launch& launch) {
   }
   ::close(out[1]);
   ::close(err[1]);
+  if (launch.closedReader) ::close(out[0]);
 
   Outcome outcome{};
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  pollfd fds[2] = {{launch.closedReader ? -1 : out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&outcome.out, &outcome.err};
-  int open = 2;
+  int open = launch.closedReader ? 1 : 2;
   while (open > 0) {
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;

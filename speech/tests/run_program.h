@@ -20,6 +20,8 @@ struct Launch {
   std::string cwd;                // empty: the test's own
   /// Variables to set, or to remove when the value is none.
   std::vector<std::pair<std::string, std::optional<std::string>>> env;
+  /// Standard output is a pipe whose reading end is closed at once.
+  bool closedReader = false;
 };
 
 Outcome runProgram(const Launch& launch);

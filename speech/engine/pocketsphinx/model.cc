@@ -1,6 +1,7 @@
 #include "engine/pocketsphinx/model.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -101,8 +102,19 @@ Expected<Command> runQuietly(std::vector<std::string> argv) {
   for (std::string& env : environment) envs.push_back(env.data());
   envs.push_back(nullptr);
 
+  // The program ignores SIGPIPE and SIGXFSZ; the installer gets them back.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t restored;
+  sigemptyset(&restored);
+  sigaddset(&restored, SIGPIPE);
+  sigaddset(&restored, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&attributes, &restored);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
   pid_t pid = 0;
-  int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envs.data());
+  int spawned = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envs.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   writeEnd.reset();
   if (spawned != 0) return PlatformError{argv[0] + ": " + errnoText(spawned)};
