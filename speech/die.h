@@ -5,8 +5,8 @@
 
 namespace tuvel::speech {
 
-/// Writes "tuvel-speech: {message}\n" to standard error in one write, then
-/// exits with `code` at once.
+/// Writes "tuvel-speech: {message}\n" to standard error in one write, the
+/// message escaped by escapeText, then exits with `code` at once.
 [[noreturn]] void die(std::string_view message, int code);
 
 }  // namespace tuvel::speech

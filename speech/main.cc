@@ -17,10 +17,13 @@
 namespace tuvel::speech {
 namespace {
 
-// Relative paths are taken from the working directory, without resolving links.
+// Relative paths are taken from the working directory, without resolving
+// links; the empty path is the working directory itself.
 std::string absolutePath(const char* argument) {
   std::error_code error;
-  std::filesystem::path path = std::filesystem::absolute(argument, error);
+  std::filesystem::path path = *argument == '\0'
+                                   ? std::filesystem::current_path(error) / ""
+                                   : std::filesystem::absolute(argument, error);
   return error ? std::string(argument) : path.string();
 }
 

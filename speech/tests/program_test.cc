@@ -126,6 +126,28 @@ TEST_F(Program, MissingFileIsReportedWithItsAbsolutePath) {
   }
 }
 
+TEST_F(Program, PathsInMessagesStayOneUtf8Line) {
+  struct Case {
+    std::string name;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"two\nlines.wav", "two\\nlines.wav"},
+      {"tab\tand\x1b[0m.wav", "tab\\tand\\u{1b}[0m.wav"},
+      {"latin1-caf\xe9.wav", "latin1-caf\\xe9.wav"},
+      {"caf\xc3\xa9.wav", "caf\xc3\xa9.wav"},
+      {"back\\slash.wav", "back\\\\slash.wav"},
+  };
+  for (const Case& c : cases)
+    expectFailure(speech({path(c.name)}), 66,
+                  "tuvel-speech: audio file not found: " + path(c.shown) + "\n");
+
+  // An empty path is the working directory itself, which is not audio.
+  Launch launch;
+  launch.cwd = dir_;
+  expectFailure(speech({""}, launch), 1, "tuvel-speech: Is a directory\n");
+}
+
 TEST_F(Program, MissingPluginIsTheUnavailableEngine) {
   Launch launch;
   launch.program = installAlone("alone", "");
