@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Publication benchmark: one small edit to a 1 MiB file through the real
 `tuvel-edit apply`, against a minimal durable replace of the same new bytes,
-both as whole-process runs interleaved in one session; then the peak memory of
-an apply to a 16 MiB file."""
+both as whole-process runs interleaved in one session (median wall and CPU
+time of each); then the peak memory of an apply to a 16 MiB file."""
 import json
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -49,16 +50,20 @@ def replaced_line(old, line, text):
 
 
 def timed(argv, stdin_bytes=None):
+    """Wall time and CPU time (user + system) of one whole-process run."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     done = subprocess.run(argv, input=stdin_bytes, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     elapsed = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if done.returncode != 0:
         sys.exit(f"{argv[0]} failed: {done.stdout!r} {done.stderr!r}")
-    return elapsed, done.stdout
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return elapsed, cpu, done.stdout
 
 
 def main():
-    edit, baseline, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 30
+    edit, baseline, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 15
     with tempfile.TemporaryDirectory(prefix="tuvel-bench-publish-", dir=os.environ.get("BENCH_DIR", "/tmp")) as work:
         repo = os.path.join(work, "repo")
         os.mkdir(repo)
@@ -72,25 +77,29 @@ def main():
         request = lines_request("a.txt", revision(edit, repo, "a.txt"), 5000, new_line)
         put(new_bytes_file, new.encode())
 
-        _, out = timed([edit, "--repo", repo, "apply"], request)
+        _, _, out = timed([edit, "--repo", repo, "apply"], request)
         assert json.loads(out)["data"]["applied"] is True
         with open(target, "rb") as f:
             assert f.read() == new.encode(), "apply wrote other bytes than the baseline"
 
-        apply_times, base_times = [], []
+        apply_wall, apply_cpu, base_wall, base_cpu = [], [], [], []
         for i in range(rounds + 3):
             put(target, old.encode())
-            a, _ = timed([edit, "--repo", repo, "apply"], request)
+            a_wall, a_cpu, _ = timed([edit, "--repo", repo, "apply"], request)
             put(target, old.encode())
-            b, _ = timed([baseline, target, new_bytes_file])
+            b_wall, b_cpu, _ = timed([baseline, target, new_bytes_file])
             if i >= 3:  # warm-up rounds
-                apply_times.append(a)
-                base_times.append(b)
-        ma, mb = statistics.median(apply_times), statistics.median(base_times)
-        print(f"1 MiB, one line edit, {rounds} interleaved runs each (median wall time, whole process):")
-        print(f"  tuvel-edit apply        {ma * 1e3:8.2f} ms")
-        print(f"  minimal durable replace {mb * 1e3:8.2f} ms")
-        print(f"  ratio apply/baseline    {ma / mb:8.2f}  (target <= 1.30)")
+                apply_wall.append(a_wall)
+                apply_cpu.append(a_cpu)
+                base_wall.append(b_wall)
+                base_cpu.append(b_cpu)
+        med = statistics.median
+        print(f"1 MiB, one line edit, {rounds} interleaved whole-process runs each (medians):")
+        print(f"  {'':24} {'wall':>9} {'cpu':>9}")
+        print(f"  tuvel-edit apply         {med(apply_wall) * 1e3:6.2f} ms {med(apply_cpu) * 1e3:6.2f} ms")
+        print(f"  minimal durable replace  {med(base_wall) * 1e3:6.2f} ms {med(base_cpu) * 1e3:6.2f} ms")
+        print(f"  ratio apply/baseline     {med(apply_wall) / med(base_wall):6.2f}x   "
+              f"{med(apply_cpu) / med(base_cpu):6.2f}x   (target <= 1.30 each)")
 
         # Peak memory: an apply to a file of exactly 16 MiB, same-length edit.
         big = text_of(16 * MIB)

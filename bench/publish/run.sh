@@ -5,13 +5,13 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:?usage: run.sh <build-dir> [rounds]}" && pwd)"
-rounds="${2:-30}"
+rounds="${2:-15}"
 edit="$build/edit/tuvel-edit"
 baseline="$build/bench/publish/publish_baseline"
 if [ ! -x "$baseline" ]; then
   tmp="$(mktemp -d)"
   trap 'rm -rf "$tmp"' EXIT
-  c++ -std=c++20 -O2 -o "$tmp/publish_baseline" "$here/durable_replace.cc"
+  cc -std=c11 -O2 -o "$tmp/publish_baseline" "$here/durable_replace.c"
   baseline="$tmp/publish_baseline"
 fi
 python3 "$here/measure.py" "$edit" "$baseline" "$rounds"
