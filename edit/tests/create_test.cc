@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,18 @@ std::string outcome(const Result<Json>& result) { return result.ok() ? to_json(*
 std::string create(const TempDir& repo, const std::string& path, const std::string& text, bool parents = false) {
   return outcome(execute_create(repo.path(), CreateRequest{path, text, parents}));
 }
+
+// Started again with the fault library preloaded (see create_with_fault),
+// this program runs one create and prints its outcome before any test runs.
+[[maybe_unused]] const bool child_created = [] {
+  const char* repo = std::getenv("TUVEL_CREATE_REPO");
+  if (repo == nullptr) return false;
+  const CreateRequest request{std::getenv("TUVEL_CREATE_PATH"), "content\n", std::getenv("TUVEL_CREATE_PARENTS") != nullptr};
+  const std::string answer = outcome(execute_create(repo, request));
+  std::fwrite(answer.data(), 1, answer.size(), stdout);
+  std::fflush(stdout);
+  std::_Exit(0);
+}();
 
 std::string created(const std::string& path, const std::string& text) {
   return R"({"bytes":)" + std::to_string(text.size()) + R"(,"durability_warning":null,"path":)" +
@@ -225,6 +239,70 @@ TEST(Create, StagingNamesInTheWayAreSkippedAndLeftAlone) {
   EXPECT_EQ(tree(repo), expected);
   EXPECT_EQ(repo.read(prefix + std::to_string(next)), "leftover");
 }
+
+#ifdef TUVEL_FAULT_LIB
+std::string create_with_fault(const TempDir& repo, const std::string& path, bool parents, const std::string& fault) {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "no /proc/self/exe";
+  testing::RunOptions options;
+  options.env = {{"LD_PRELOAD", TUVEL_FAULT_LIB}, {"TUVEL_FAULT", fault}, {"TUVEL_CREATE_REPO", repo.path()},
+                 {"TUVEL_CREATE_PATH", path}};
+  if (parents) options.env["TUVEL_CREATE_PARENTS"] = "1";
+  // A sanitizer build wants its runtime first; the fault library only wraps calls.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  options.env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+  const testing::Run run = testing::run(std::string(self, static_cast<std::size_t>(n)), {}, options);
+  return run.out + run.err;
+}
+
+TEST(CreateFault, EveryFailureRemovesTheStagingFile) {
+  struct Case {
+    std::string fault;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"write:ENOSPC", "No space left on device (os error 28)"},
+      {"write_zero", "failed to write whole buffer"},
+      {"fsync:EIO", "Input/output error (os error 5)"},
+      {"fchmod:EPERM", "Operation not permitted (os error 1)"},
+      {"openat_staging:EACCES", "Permission denied (os error 13)"},
+      {"renameat2:EROFS", "Read-only file system (os error 30)"},
+  };
+  for (const Case& c : cases) {
+    TempDir repo;
+    repo.write("d/keep", "k");
+    EXPECT_EQ(create_with_fault(repo, "d/new.txt", false, c.fault), c.message) << c.fault;
+    EXPECT_EQ(tree(repo), (std::vector<std::string>{"d", "d/keep"})) << c.fault;
+  }
+}
+
+TEST(CreateFault, RefusedDirectoryFlushIsAWarning) {
+  TempDir repo;
+  const std::string answer = R"x({"bytes":8,"durability_warning":"Input/output error (os error 5)","path":"a/b/new.txt","revision":")x" +
+                             testing::digest("content\n") + "\"}";
+  EXPECT_EQ(create_with_fault(repo, "a/b/new.txt", true, "fsync_dir:EIO"), answer);
+  EXPECT_EQ(repo.read("a/b/new.txt"), "content\n");
+  EXPECT_EQ(tree(repo), (std::vector<std::string>{"a", "a/b", "a/b/new.txt"}));
+}
+
+TEST(CreateFault, InterruptedCallsAreRepeated) {
+  TempDir repo;
+  EXPECT_EQ(create_with_fault(repo, "a/new.txt", true, "eintr_all"), created("a/new.txt", "content\n"));
+  EXPECT_EQ(repo.read("a/new.txt"), "content\n");
+}
+
+TEST(CreateFault, WithoutANoReplaceRenameAHardLinkPublishes) {
+  for (const char* missing : {"renameat2:EINVAL", "renameat2:38"}) {  // 38: ENOSYS
+    TempDir repo;
+    repo.write("old.txt", "old");
+    EXPECT_EQ(create_with_fault(repo, "new.txt", false, missing), created("new.txt", "content\n")) << missing;
+    EXPECT_EQ(repo.read("new.txt"), "content\n");
+    EXPECT_EQ(lstat_of(repo / "new.txt").st_nlink, 1U);
+    EXPECT_EQ(tree(repo), (std::vector<std::string>{"new.txt", "old.txt"}));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tuvel

@@ -8,6 +8,7 @@
  *   fsync_dir:ERR   fsync of a directory fails
  *   fchmod:ERR      fchmod fails
  *   renameat:ERR    renameat fails
+ *   renameat2:ERR   renameat2 fails (EINVAL: a file system without its flags)
  *   openat_staging:ERR   creating a ".tuvel-edit-" name fails
  *   flistxattr:ERR  flistxattr fails
  *   fsetxattr:ERR   fsetxattr fails
@@ -40,12 +41,14 @@ enum rule {
   R_FLISTXATTR,
   R_FSETXATTR,
   R_EINTR_ALL,
+  R_RENAMEAT2,
   R_COUNT
 };
 
 static const char* const rule_names[R_COUNT] = {
     "write",    "write_short",    "write_zero", "fsync",     "fsync_dir", "fchmod",
     "renameat", "openat_staging", "flistxattr", "fsetxattr", "eintr_all",
+    "renameat2",
 };
 
 static int parsed;
@@ -160,6 +163,15 @@ int renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpat
     return -1;
   }
   return REAL(renameat)(olddirfd, oldpath, newdirfd, newpath);
+}
+
+int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, unsigned int flags) {
+  parse();
+  if (active[R_RENAMEAT2]) {
+    errno = errs[R_RENAMEAT2];
+    return -1;
+  }
+  return REAL(renameat2)(olddirfd, oldpath, newdirfd, newpath, flags);
 }
 
 static int open_at(const char* which, int dirfd, const char* path, int flags, mode_t mode) {
