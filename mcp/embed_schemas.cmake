@@ -1,0 +1,12 @@
+# Writes OUT, a C++ source defining schema_text() over the files in SCHEMAS;
+# each file is known by its name without ".json".
+set(body "// Generated from the files of schema/ at build time.\n#include \"schema_texts.h\"\n\nnamespace tuvel::mcp {\n\nstd::string_view schema_text(std::string_view name) {\n")
+foreach(file ${SCHEMAS})
+  get_filename_component(name ${file} NAME_WE)
+  file(READ ${file} text)
+  string(APPEND body "  if (name == \"${name}\") return R\"tuvel_schema(${text})tuvel_schema\";\n")
+endforeach()
+string(APPEND body "  return {};\n}\n\n}  // namespace tuvel::mcp\n")
+file(WRITE ${OUT}.new "${body}")
+file(COPY_FILE ${OUT}.new ${OUT} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUT}.new)

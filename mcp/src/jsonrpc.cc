@@ -1,0 +1,43 @@
+#include "jsonrpc.h"
+
+#include "protocol/json.h"
+
+namespace tuvel::mcp {
+namespace {
+
+using nlohmann::ordered_json;
+
+/// Compact text that never throws: texts from outside were checked when
+/// parsed, and anything else is replaced rather than refused.
+std::string compact(const ordered_json& value) {
+  return value.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string result_message(const ordered_json& id, const ordered_json& result) {
+  return "{\"jsonrpc\":\"2.0\",\"id\":" + compact(id) + ",\"result\":" + compact(result) + "}";
+}
+
+std::string error_message(const ordered_json& id, RpcError code, std::string_view message) {
+  const ordered_json error = {{"code", static_cast<int>(code)}, {"message", message}};
+  return "{\"jsonrpc\":\"2.0\",\"id\":" + compact(id) + ",\"error\":" + compact(error) + "}";
+}
+
+std::string tool_result_message(const ordered_json& id, const CallOutcome& outcome) {
+  // The payload is the library's own compact text: spliced in as it is, once
+  // as a value and once as a string, so both carry the same bytes.
+  std::string out = "{\"jsonrpc\":\"2.0\",\"id\":";
+  out += compact(id);
+  out += ",\"result\":{\"content\":[{\"type\":\"text\",\"text\":";
+  out.reserve(out.size() + 2 * outcome.text.size() + 64);
+  write_json_string(outcome.text, out);
+  out += "}],\"isError\":";
+  out += outcome.is_error ? "true" : "false";
+  out += ",\"structuredContent\":";
+  out += outcome.text;
+  out += "}}";
+  return out;
+}
+
+}  // namespace tuvel::mcp

@@ -1,0 +1,198 @@
+#include "tools.h"
+
+#include <array>
+#include <charconv>
+#include <utility>
+
+#include "execute/execute.h"
+#include "protocol/decode.h"
+#include "protocol/json.h"
+#include "schema_texts.h"
+
+namespace tuvel::mcp {
+namespace {
+
+using nlohmann::ordered_json;
+
+constexpr std::string_view kReadDescription =
+    "Read line windows of 1 to 32 files of the repository (paths relative to its root). Each file comes back with "
+    "its revision (BLAKE3 of the whole file, 64 hex digits), total_lines, the effective start and end (exclusive), "
+    "the text of those lines and truncated. Without end at most 200 lines are read. The whole answer stays within "
+    "64 KiB: text beyond that is cut and truncated is true, so read on from a later start. Keep the revision: "
+    "preview and apply need it. Errors (isError, structuredContent.error.code): invalid_range: start or end lies "
+    "outside the file, check total_lines; output_limit: the answer cannot fit, read fewer files or shorter windows; "
+    "concurrent_change: a file changed while it was read, read again; io_or_request: the request or a path was "
+    "refused (absolute, '..', leading '.', symbolic link, '.git'), the file is missing, is not UTF-8 text or is "
+    "over 16 MiB, or an operating-system error; fix the request instead of repeating it.";
+
+constexpr std::string_view kEditErrors =
+    "Errors (isError, structuredContent.error.code): stale_revision: the file changed since you read it, read it "
+    "again and rebuild the edits against the new revision; match_count: a replace edit found a different number "
+    "of occurrences than count, read the file and fix old or count; invalid_range: a lines edit lies outside the "
+    "file, check total_lines; overlapping_edits: two edits touch the same text or insertion point, merge them; "
+    "size_limit: the new content would exceed 16 MiB; concurrent_change: the file changed during the call, read "
+    "again and retry; busy: another writer holds the file, wait a moment and retry; io_or_request: the request or "
+    "the path was refused, the file is missing or not UTF-8 text, or an operating-system error; fix the request "
+    "instead of repeating it.";
+
+constexpr std::string_view kEditRequestHelp =
+    "Arguments: path, revision (from read), and 1 to 256 edits, each {\"kind\":\"lines\",\"start\",\"end\",\"text\"} "
+    "(replace lines start up to end, 1-based, end exclusive; start equal to end inserts before line start) or "
+    "{\"kind\":\"replace\",\"old\",\"new\",\"count\"} (replace every occurrence of old, of which there must be "
+    "exactly count). All edits apply to the same snapshot and must not overlap.";
+
+/// Tool: one entry of the table.
+struct Tool {
+  std::string_view name;
+  std::string_view title;
+  std::string description;
+  std::string_view input_schema;  // names of files under schema/
+  std::string_view data_schema;
+  bool read_only;
+  bool destructive;
+  bool idempotent;
+  CallOutcome (*call)(const std::string& repo, std::string_view arguments);
+};
+
+CallOutcome refused(const Error& error) { return {true, false, error.render()}; }
+
+CallOutcome answered(const Result<Json>& result) {
+  CallOutcome outcome;
+  if (result.ok()) {
+    write_json(*result, outcome.text);
+    return outcome;
+  }
+  outcome.is_error = true;
+  const Error& error = result.error();
+  write_json(JsonObject{{"error", JsonObject{{"code", std::string(error.code())}, {"message", error.render()}}}},
+             outcome.text);
+  return outcome;
+}
+
+/// Requests of the edit commands keep tuvel-edit's request bound.
+std::optional<CallOutcome> over_request_bound(std::string_view arguments) {
+  if (arguments.size() <= MAX_REQUEST_BYTES) return std::nullopt;
+  return answered(Error::plain("request exceeds 2 MiB"));
+}
+
+constexpr std::string_view kReadPrefix = R"({"op":"read","request":)";
+
+/// A decoder message about the wrapped read request, with its position moved
+/// back onto the arguments text (which is one line: it is compact).
+std::string unwrapped_message(std::string message) {
+  constexpr std::string_view kAt = " at line 1 column ";
+  const std::size_t at = message.rfind(kAt);
+  if (at == std::string::npos) return message;
+  std::size_t column = 0;
+  const char* first = message.data() + at + kAt.size();
+  const char* last = message.data() + message.size();
+  const auto [end, ec] = std::from_chars(first, last, column);
+  if (ec != std::errc() || end != last || column < kReadPrefix.size()) return message;
+  message.resize(at + kAt.size());
+  message += std::to_string(column - kReadPrefix.size());
+  return message;
+}
+
+CallOutcome call_read(const std::string& repo, std::string_view arguments) {
+  if (auto bound = over_request_bound(arguments)) return *bound;
+  std::string wrapped;
+  wrapped.reserve(kReadPrefix.size() + arguments.size() + 1);
+  wrapped.append(kReadPrefix).append(arguments).push_back('}');
+  Result<Request> request = decode_request(wrapped);
+  std::string().swap(wrapped);
+  if (!request.ok()) return {true, false, unwrapped_message(request.error().render())};
+  return answered(execute(repo, std::move(request).value()));
+}
+
+CallOutcome call_edit(const std::string& repo, std::string_view arguments, Op op) {
+  if (auto bound = over_request_bound(arguments)) return *bound;
+  Result<EditRequest> edit = decode_edit_request(arguments);
+  if (!edit.ok()) return refused(edit.error());
+  return answered(execute(repo, Request{op, std::move(edit).value()}));
+}
+
+CallOutcome call_preview(const std::string& repo, std::string_view arguments) {
+  return call_edit(repo, arguments, Op::Preview);
+}
+
+CallOutcome call_apply(const std::string& repo, std::string_view arguments) {
+  return call_edit(repo, arguments, Op::Apply);
+}
+
+const std::array<Tool, 3>& tools() {
+  static const std::array<Tool, 3> table{{
+      {"read", "Read files", std::string(kReadDescription), "read-request", "read-data", true, false, true,
+       call_read},
+      {"preview", "Preview an edit",
+       "Check edits of one file against the revision you read and show what they would change, writing nothing. "
+       "The answer tells whether the content would change, revision_before and revision_after, byte counts, and "
+       "up to 32 excerpts (preview, with preview_truncated). " +
+           std::string(kEditRequestHelp) + " " + std::string(kEditErrors),
+       "edit-request", "edit-data", true, false, true, call_preview},
+      {"apply", "Apply an edit",
+       "Apply edits to one file, but only if it still has the revision you read; the new content replaces the "
+       "file atomically. The answer tells whether it was applied and changed, and revision_after: use it for the "
+       "next edit of the same file. " +
+           std::string(kEditRequestHelp) + " " + std::string(kEditErrors),
+       "edit-request", "edit-data", false, true, false, call_apply},
+  }};
+  return table;
+}
+
+const Tool* find_tool(std::string_view name) {
+  for (const Tool& tool : tools()) {
+    if (tool.name == name) return &tool;
+  }
+  return nullptr;
+}
+
+/// A schema document as a tool carries it: without the document-level
+/// "$schema", which validators in clients need not know.
+ordered_json embedded_schema(std::string_view name) {
+  ordered_json schema = ordered_json::parse(schema_text(name));
+  schema.erase("$schema");
+  return schema;
+}
+
+}  // namespace
+
+ordered_json tool_list() {
+  ordered_json list = ordered_json::array();
+  for (const Tool& tool : tools()) {
+    ordered_json output = {{"type", "object"},
+                           {"anyOf", ordered_json::array({embedded_schema(tool.data_schema), embedded_schema("error")})}};
+    list.push_back({
+        {"name", tool.name},
+        {"title", tool.title},
+        {"description", tool.description},
+        {"inputSchema", embedded_schema(tool.input_schema)},
+        {"outputSchema", std::move(output)},
+        {"annotations",
+         {{"title", tool.title},
+          {"readOnlyHint", tool.read_only},
+          {"destructiveHint", tool.destructive},
+          {"idempotentHint", tool.idempotent},
+          {"openWorldHint", false}}},
+    });
+  }
+  return list;
+}
+
+bool is_tool(std::string_view name) { return find_tool(name) != nullptr; }
+
+std::string unknown_tool_message(std::string_view name) {
+  std::string names;
+  for (const Tool& tool : tools()) {
+    names += names.empty() ? "`" : ", `";
+    names += tool.name;
+    names += '`';
+  }
+  return "unknown tool `" + std::string(name) + "`, expected one of " + names;
+}
+
+CallOutcome call_tool(const std::string& repo, std::string_view name, std::string_view arguments) {
+  const Tool* tool = find_tool(name);
+  return tool->call(repo, arguments);
+}
+
+}  // namespace tuvel::mcp

@@ -1,0 +1,35 @@
+// The tools of tuvel-mcp: their descriptions for tools/list and their calls.
+// A call takes the compact JSON text of its arguments, judges it with the
+// product's own strict decoder and runs the library operation in-process.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace tuvel::mcp {
+
+/// CallOutcome: what a tools/call gives. With `invalid_params` the arguments
+/// were refused and `text` is the decoder's message; otherwise `text` is the
+/// compact JSON of the result object, or of {"error":{...}} when `is_error`.
+struct CallOutcome {
+  bool invalid_params = false;
+  bool is_error = false;
+  std::string text;
+};
+
+/// The "tools" array of a tools/list result.
+nlohmann::ordered_json tool_list();
+
+/// Whether `name` is one of the tools.
+bool is_tool(std::string_view name);
+
+/// The message of the invalid-params error for a name that is no tool.
+std::string unknown_tool_message(std::string_view name);
+
+/// Runs the tool `name` (one of the tools) on `arguments`, the compact JSON
+/// text of an object, against the repository `repo`.
+CallOutcome call_tool(const std::string& repo, std::string_view name, std::string_view arguments);
+
+}  // namespace tuvel::mcp
