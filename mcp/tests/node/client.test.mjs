@@ -4,16 +4,18 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync, readdirSync, symlinkSync } from 'node:fs';
 import { join } from 'node:path';
-import { connect, data, editBatch, editRead, failure, holdLock, makeDir, removeDir } from './support.mjs';
+import { connect, data, editAnswers, editBatch, editRead, failure, holdLock, makeDir, removeDir } from './support.mjs';
 
 const HELLO = 'hello\nworld\n';
 const MAIN = 'int main(void) {\n  return 0;\n}\n';
 const ZERO = '0'.repeat(64);
+// Every kind of character the JSON writer treats in its own way.
+const ODD = '"quoted" back\\slash\ttab\u0001\u001f\u007f caf\u00e9 \u2028 \u{1f600} </slash>\r\n';
 
 let repo;
 let session;
 before(async () => {
-  repo = makeDir({ 'hello.txt': HELLO, 'src/main.c': MAIN });
+  repo = makeDir({ 'hello.txt': HELLO, 'src/main.c': MAIN, 'odd.txt': ODD });
   session = await connect(repo);
 });
 after(async () => {
@@ -60,15 +62,18 @@ test('read answers with the data object of tuvel-edit, failures with its code an
     [{ path: 'hello.txt', start: 2, end: 3 }],
     [{ path: 'hello.txt' }, { path: 'src/main.c', start: 2 }],
     [{ path: 'src/main.c', start: 3, end: 3 }],
+    [{ path: 'odd.txt' }],
     [{ path: 'hello.txt', start: 9 }],
     [{ path: 'missing.txt' }],
     [{ path: '../hello.txt' }],
     [{ path: '.git/config' }],
     [{ path: join(repo, 'hello.txt') }],
   ];
-  for (const files of cases) {
+  const expected = editAnswers(repo, cases.map((files) => ({ op: 'read', request: { files } })));
+  for (const [i, files] of cases.entries()) {
     const result = await call('read', { files });
-    assert.deepEqual(outcome(result), editRead(repo, files), JSON.stringify(files));
+    assert.deepEqual(outcome(result), expected[i].value, JSON.stringify(files));
+    assert.equal(result.content[0].text, expected[i].text, JSON.stringify(files));
   }
 });
 
@@ -85,9 +90,11 @@ test('preview answers like tuvel-edit apply --preview and writes nothing', async
   const requests = edits.map((e) => ({ path: 'hello.txt', revision, edits: e }));
   requests.push({ path: 'hello.txt', revision: ZERO, edits: edits[0] });
   requests.push({ path: 'hello.txt', revision: 'not-a-revision', edits: edits[0] });
-  const expected = editBatch(repo, requests.map((request) => ({ op: 'preview', request })));
+  const expected = editAnswers(repo, requests.map((request) => ({ op: 'preview', request })));
   for (const [i, request] of requests.entries()) {
-    assert.deepEqual(outcome(await call('preview', request)), expected[i], JSON.stringify(request));
+    const result = await call('preview', request);
+    assert.deepEqual(outcome(result), expected[i].value, JSON.stringify(request));
+    assert.equal(result.content[0].text, expected[i].text, JSON.stringify(request));
   }
   assert.equal(readFileSync(join(repo, 'hello.txt'), 'utf8'), HELLO);
 });
@@ -106,8 +113,9 @@ test('apply answers like tuvel-edit apply on an identical repository', async () 
     for (const edits of steps) {
       const request = { path: 'a.txt', revision: editRead(twin, [{ path: 'a.txt' }]).files[0].revision, edits };
       const result = await client.callTool({ name: 'apply', arguments: request });
-      const [expected] = editBatch(twin, [{ op: 'apply', request }]);
-      assert.deepEqual(outcome(result), expected, JSON.stringify(edits));
+      const [expected] = editAnswers(twin, [{ op: 'apply', request }]);
+      assert.deepEqual(outcome(result), expected.value, JSON.stringify(edits));
+      assert.equal(result.content[0].text, expected.text, JSON.stringify(edits));
       assert.equal(readFileSync(join(mine, 'a.txt'), 'utf8'), readFileSync(join(twin, 'a.txt'), 'utf8'));
     }
     assert.equal(readFileSync(join(mine, 'a.txt'), 'utf8'), 'zero\none\n2\nthree\n');

@@ -38,18 +38,28 @@ export async function connect(repo) {
   return { client, tools, transport, stderr: () => stderr };
 }
 
-// The data object (or error) that tuvel-edit gives for the same request.
+// The data object (or {error}) that tuvel-edit gives for the same request.
 export function editRead(repo, files) {
   return editBatch(repo, [{ op: 'read', request: { files } }])[0];
 }
 
 export function editBatch(repo, requests) {
+  return editAnswers(repo, requests).map((answer) => answer.value);
+}
+
+// Each answer of tuvel-edit batch as `value` (the data object, or {error})
+// and `text`: those bytes exactly as the envelope wrote them, which is what a
+// tool result's text item holds.
+export function editAnswers(repo, requests) {
   const input = requests.map((r) => JSON.stringify(r) + '\n').join('');
   const done = spawnSync(EDIT_BIN, ['--repo', repo, 'batch'], { input });
   if (done.status !== 0) throw new Error(`tuvel-edit batch ended with ${done.status}: ${done.stderr}`);
   return done.stdout.toString().trimEnd().split('\n').map((line) => {
     const answer = JSON.parse(line);
-    return answer.ok ? answer.data : { error: answer.error };
+    const text = answer.ok
+      ? line.slice('{"data":'.length, line.lastIndexOf(',"ok":true,'))
+      : line.slice(0, line.lastIndexOf(',"ok":false,')) + '}';
+    return { value: answer.ok ? answer.data : { error: answer.error }, text };
   });
 }
 
