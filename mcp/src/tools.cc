@@ -111,6 +111,18 @@ CallOutcome call_edit(const std::string& repo, std::string_view arguments, Op op
   return answered(execute(repo, Request{op, std::move(edit).value()}));
 }
 
+CallOutcome call_create(const std::string& repo, std::string_view arguments) {
+  Result<CreateRequest> create = decode_create_request(arguments);
+  if (!create.ok()) return refused(create.error());
+  return answered(execute_create(repo, *create));
+}
+
+CallOutcome call_list(const std::string& repo, std::string_view arguments) {
+  Result<ListRequest> list = decode_list_request(arguments);
+  if (!list.ok()) return refused(list.error());
+  return answered(execute_list(repo, *list));
+}
+
 CallOutcome call_preview(const std::string& repo, std::string_view arguments) {
   return call_edit(repo, arguments, Op::Preview);
 }
@@ -119,8 +131,8 @@ CallOutcome call_apply(const std::string& repo, std::string_view arguments) {
   return call_edit(repo, arguments, Op::Apply);
 }
 
-const std::array<Tool, 3>& tools() {
-  static const std::array<Tool, 3> table{{
+const std::array<Tool, 5>& tools() {
+  static const std::array<Tool, 5> table{{
       {"read", "Read files", std::string(kReadDescription), "read-request", "read-data", true, false, true,
        call_read},
       {"preview", "Preview an edit",
@@ -135,6 +147,23 @@ const std::array<Tool, 3>& tools() {
        "next edit of the same file. " +
            std::string(kEditRequestHelp) + " " + std::string(kEditErrors),
        "edit-request", "edit-data", false, true, false, call_apply},
+      {"create", "Create a file",
+       "Create a new regular file with the given text; the name must not exist yet (an existing file is never "
+       "replaced: change it with apply). With parents true, missing directories are made. The answer gives the "
+       "revision of the new file: use it for its first edit. Errors (isError, structuredContent.error.code): "
+       "io_or_request: the path was refused (absolute, '..', leading '.', symbolic link, '.git'), the name exists "
+       "(\"File exists (os error 17)\": read or list it instead), a parent directory is missing and parents is "
+       "false, the text is over 16 MiB, holds NUL or is not UTF-8, or an operating-system error; fix the request "
+       "instead of repeating it.",
+       "create-request", "create-data", false, false, false, call_create},
+      {"list", "List a directory",
+       "List the entries of one directory of the repository (the root when path is absent), sorted by name, each "
+       "with its kind (file, directory, symlink, other) and, for files, its size in bytes. '.git' and names that "
+       "are not UTF-8 are left out. The answer stays within 64 KiB; when truncated is true, entries were left "
+       "out. Errors (isError, structuredContent.error.code): io_or_request: the path was refused (absolute, "
+       "'..', leading '.', symbolic link, '.git'), does not exist or is not a directory (\"Not a directory (os "
+       "error 20)\"), or an operating-system error.",
+       "list-request", "list-data", true, false, true, call_list},
   }};
   return table;
 }
