@@ -4,7 +4,8 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync, readdirSync, symlinkSync } from 'node:fs';
 import { join } from 'node:path';
-import { connect, data, editAnswers, editBatch, editRead, failure, holdLock, makeDir, removeDir } from './support.mjs';
+import { spawnSync } from 'node:child_process';
+import { MCP_BIN, connect, data, editAnswers, editBatch, editRead, failure, holdLock, makeDir, removeDir } from './support.mjs';
 
 const HELLO = 'hello\nworld\n';
 const MAIN = 'int main(void) {\n  return 0;\n}\n';
@@ -37,22 +38,32 @@ function revisionOf(path) {
 }
 
 test('initialize names the server and offers tools', () => {
-  const info = session.client.getServerVersion();
-  assert.equal(typeof info.name, 'string');
-  assert.ok(info.name.length > 0);
-  assert.equal(typeof info.version, 'string');
-  assert.ok(session.client.getServerCapabilities().tools);
+  const version = spawnSync(MCP_BIN, ['--version']).stdout.toString();
+  assert.deepEqual(session.client.getServerVersion(), { name: 'tuvel-mcp', version: version.trim().split(' ')[1] });
+  assert.deepEqual(session.client.getServerCapabilities(), { tools: { listChanged: false } });
+  assert.ok(session.client.getInstructions());
 });
 
 test('the tool list describes every tool with schemas and annotations', () => {
+  const readOnly = { readOnlyHint: true, openWorldHint: false };
+  const expected = {
+    apply: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false },
+    create: { readOnlyHint: false, destructiveHint: false, idempotentHint: false, openWorldHint: false },
+    list: readOnly,
+    preview: readOnly,
+    read: readOnly,
+  };
   const byName = Object.fromEntries(session.tools.map((t) => [t.name, t]));
-  assert.deepEqual(Object.keys(byName).sort(), ['apply', 'create', 'list', 'preview', 'read']);
-  const readOnly = { read: true, preview: true, list: true, apply: false, create: false };
+  assert.deepEqual(Object.keys(byName).sort(), Object.keys(expected));
   for (const [name, tool] of Object.entries(byName)) {
     assert.ok(tool.title && tool.description, `${name}: title and description`);
     assert.equal(tool.inputSchema.type, 'object', `${name}: inputSchema`);
+    assert.equal(tool.outputSchema.type, 'object', `${name}: outputSchema`);
     assert.equal(tool.outputSchema.anyOf?.length, 2, `${name}: outputSchema is data or error`);
-    assert.equal(tool.annotations.readOnlyHint ?? false, readOnly[name], `${name}: readOnlyHint`);
+    assert.ok(!('$schema' in tool.inputSchema) && !('$schema' in tool.outputSchema), `${name}: no $schema`);
+    for (const [hint, value] of Object.entries(expected[name])) {
+      assert.equal(tool.annotations[hint] ?? false, value, `${name}: ${hint}`);
+    }
   }
 });
 
@@ -249,6 +260,9 @@ test('malformed arguments are JSON-RPC invalid params and the session goes on', 
     ['read', { files: 'hello.txt' }],
     ['read', { files: [{ start: 1 }] }],
     ['read', { files: [{ path: 'hello.txt', start: 'one' }] }],
+    ['read', { files: [{ path: 'hello.txt', start: -1 }] }],
+    ['read', { files: [{ path: 'hello.txt' }], extra: 1 }],
+    ['preview', { path: 'hello.txt', revision: ZERO, edits: [{ kind: 'move', start: 1, end: 2 }] }],
     ['preview', { path: 'hello.txt', edits }],
     ['apply', { path: 7, revision: ZERO, edits }],
     ['apply', { path: 'hello.txt', revision: ZERO }],
