@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/module_file.h"
+
 namespace tuvel::speech {
 
 LoadedEngine::LoadedEngine(void* library, SpeechEngine* engine)
@@ -19,21 +21,21 @@ LoadedEngine::~LoadedEngine() {
   if (library_ != nullptr) ::dlclose(library_);
 }
 
-Expected<LoadedEngine, std::string> loadEngine() {
+Expected<LoadedEngine, Unavailable> loadEngine() {
   std::error_code error;
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return "/proc/self/exe: " + error.message();
+  if (error) return Unavailable{"/proc/self/exe: " + error.message()};
   const std::string plugin = (self.parent_path() / ENGINE_PLUGIN).string();
 
   void* library = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return std::string(::dlerror());
+  if (library == nullptr) return Unavailable{::dlerror(), moduleFileMissing(plugin)};
   auto entry = reinterpret_cast<EngineEntry>(::dlsym(library, TUVEL_SPEECH_ENGINE_ENTRY));
   if (entry == nullptr) {
-    std::string why = ::dlerror();
+    Unavailable why{::dlerror()};
     ::dlclose(library);
     return why;
   }
-  std::string unavailable;
+  Unavailable unavailable;
   SpeechEngine* engine = entry(unavailable);
   if (engine == nullptr) {
     ::dlclose(library);

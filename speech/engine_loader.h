@@ -28,7 +28,7 @@ class LoadedEngine {
 };
 
 /// The engine, or why it could not be loaded (the loader's own text: the
-/// plug-in or one of the engine's libraries is missing).
-Expected<LoadedEngine, std::string> loadEngine();
+/// plug-in, the audio module or one of the engine's libraries is missing).
+Expected<LoadedEngine, Unavailable> loadEngine();
 
 }  // namespace tuvel::speech

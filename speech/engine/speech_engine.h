@@ -80,10 +80,18 @@ class SpeechEngine {
   virtual Expected<std::unique_ptr<AudioFile>> openAudioFile(const std::string& path) = 0;
 };
 
+/// Unavailable - why the engine could not be loaded: the loader's own text,
+/// and whether what is missing is one of the program's own modules (which no
+/// package brings back) rather than a library they need.
+struct Unavailable {
+  std::string why;
+  bool ownModuleMissing = false;
+};
+
 /// The plug-in's one exported symbol: makes the engine, owned by the caller,
 /// or gives null and says in `unavailable` what it could not load. The
 /// version in its name changes whenever this interface does.
-#define TUVEL_SPEECH_ENGINE_ENTRY "tuvel_speech_engine_v2"
-using EngineEntry = SpeechEngine* (*)(std::string& unavailable);
+#define TUVEL_SPEECH_ENGINE_ENTRY "tuvel_speech_engine_v3"
+using EngineEntry = SpeechEngine* (*)(Unavailable& unavailable);
 
 }  // namespace tuvel::speech

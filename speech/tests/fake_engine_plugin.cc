@@ -4,7 +4,7 @@
 #include "tests/fake_engine.h"
 
 extern "C" __attribute__((visibility("default"))) tuvel::speech::SpeechEngine*
-tuvel_speech_engine_v2(std::string&) {
+tuvel_speech_engine_v3(tuvel::speech::Unavailable&) {
   tuvel::speech::testing::Script script;
   script.supported = {"de-DE", "fr-CA"};
   script.pieces = {"bonjour"};

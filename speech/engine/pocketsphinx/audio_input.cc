@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "engine/module_file.h"
+
 namespace tuvel::speech::pocketsphinx {
 namespace {
 
@@ -79,10 +81,10 @@ AudioInput::AudioInput(std::string module, void* library, AudioEntry entry)
 
 AudioInput::~AudioInput() { unload(); }
 
-Expected<std::unique_ptr<AudioInput>, std::string> AudioInput::load() {
+Expected<std::unique_ptr<AudioInput>, Unavailable> AudioInput::load() {
   std::string module = modulePath();
   auto loaded = loadModule(module);
-  if (!loaded) return std::move(loaded).error();
+  if (!loaded) return Unavailable{std::move(loaded).error(), moduleFileMissing(module)};
   return std::unique_ptr<AudioInput>(
       new AudioInput(std::move(module), loaded.value().first, loaded.value().second));
 }

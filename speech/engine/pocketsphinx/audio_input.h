@@ -18,7 +18,7 @@ inline constexpr int MAX_PREREAD_SECONDS = 600;
 class AudioInput {
  public:
   /// Loads the module; why it could not, when it cannot.
-  static Expected<std::unique_ptr<AudioInput>, std::string> load();
+  static Expected<std::unique_ptr<AudioInput>, Unavailable> load();
 
   AudioInput(const AudioInput&) = delete;
   AudioInput& operator=(const AudioInput&) = delete;

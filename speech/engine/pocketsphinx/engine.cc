@@ -67,7 +67,7 @@ class PocketSphinxEngine final : public SpeechEngine {
 }  // namespace tuvel::speech::pocketsphinx
 
 extern "C" __attribute__((visibility("default"))) tuvel::speech::SpeechEngine*
-tuvel_speech_engine_v2(std::string& unavailable) {
+tuvel_speech_engine_v3(tuvel::speech::Unavailable& unavailable) {
   using namespace tuvel::speech::pocketsphinx;
   auto audio = AudioInput::load();
   if (!audio) {
