@@ -182,7 +182,7 @@ test('create makes only new files inside the repository', async () => {
       { path: 'nodir/x.txt', text: 'x', parents: false },
       { path: '../outside.txt', text: 'x', parents: true },
       { path: '.git/hooks/x', text: 'x', parents: true },
-      { path: '.hidden', text: 'x' },
+      { path: './dot.txt', text: 'x' },
       { path: join(dir, 'abs.txt'), text: 'x' },
       { path: 'deep', text: 'x' },
     ];
