@@ -305,3 +305,22 @@ test('list shows one directory sorted by name, with kinds and file sizes', async
     removeDir(dir);
   }
 });
+
+test('create takes up to 16 MiB of text without NUL, refused like tuvel-edit refuses such a source', async () => {
+  const limit = 16 * 1024 * 1024;
+  const dir = makeDir({ 'over.txt': 'a'.repeat(limit + 1), 'nul.txt': 'a\0b' });
+  const { client } = await connect(dir);
+  const create = (args) => client.callTool({ name: 'create', arguments: args });
+  try {
+    assert.equal(data(await create({ path: 'full.txt', text: 'a'.repeat(limit) })).bytes, limit);
+    assert.equal(readFileSync(join(dir, 'full.txt')).length, limit);
+    for (const [path, text, like] of [['big.txt', 'a'.repeat(limit + 1), 'over.txt'], ['zero.txt', 'a\0b', 'nul.txt']]) {
+      assert.deepEqual(failure(await create({ path, text })), editRead(dir, [{ path: like }]).error, path);
+      assert.ok(!existsSync(join(dir, path)), path);
+    }
+    assert.deepEqual(readdirSync(dir).sort(), ['full.txt', 'nul.txt', 'over.txt']);
+  } finally {
+    await client.close();
+    removeDir(dir);
+  }
+});
