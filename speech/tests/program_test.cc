@@ -247,10 +247,17 @@ TEST_F(Program, MissingModelWithoutRightsSaysWhatToRun) {
                     "apt-get install --reinstall pocketsphinx-en-us\n");
 }
 
-TEST_F(Program, MissingModelIsInstalledOnceByThePackageManager) {
-  if (::geteuid() != 0 || !canUnshare()) GTEST_SKIP() << "needs root and a mount namespace";
+// Why the model cannot be installed in a test here, or empty.
+std::string whyNoInstalling() {
+  if (::geteuid() != 0 || shell("unshare --mount true 2>/dev/null") != 0)
+    return "needs root and a mount namespace";
   if (shell("ls /var/cache/apt/archives/pocketsphinx-en-us_*.deb >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "the model package is not in the package cache; not downloading it";
+    return "the model package is not in the package cache; not downloading it";
+  return "";
+}
+
+TEST_F(Program, MissingModelIsInstalledOnceByThePackageManager) {
+  if (std::string why = whyNoInstalling(); !why.empty()) GTEST_SKIP() << why;
   // Installed by the first run into this namespace's empty model directory;
   // the second finds it and leaves its files as they are.
   Launch launch = withoutModel(
@@ -262,6 +269,32 @@ TEST_F(Program, MissingModelIsInstalledOnceByThePackageManager) {
   EXPECT_EQ(outcome.out,
             "go forward ten meters\nstatus 0\ngo forward ten meters\nstatus 0\nunchanged\n");
   EXPECT_EQ(outcome.err, "");
+}
+
+TEST_F(Program, TheInstallerIsNotTakenFromTheCallersEnvironment) {
+  if (std::string why = whyNoInstalling(); !why.empty()) GTEST_SKIP() << why;
+  // An apt-get earlier in PATH, and an apt configuration that runs a command
+  // as root: neither may run.
+  const fs::path bin = fs::path(dir_) / "caller-bin";
+  fs::create_directories(bin);
+  std::ofstream(bin / "apt-get") << "#!/bin/sh\ntouch '" << path("fake-apt-get-ran") << "'\n";
+  fs::permissions(bin / "apt-get", fs::perms::owner_all);
+  std::ofstream(path("caller-apt.conf"))
+      << "DPkg::Pre-Invoke {\"touch '" << path("caller-config-ran") << "'\";};\n";
+  const std::vector<std::pair<std::string, std::optional<std::string>>> environments[] = {
+      {{"PATH", bin.string() + ":/usr/sbin:/usr/bin:/sbin:/bin"}},
+      {{"APT_CONFIG", path("caller-apt.conf")}},
+  };
+  for (const auto& environment : environments) {
+    Launch launch = withoutModel("exec \"$1\" \"$2\"", {PROGRAM, path("goforward.wav")});
+    launch.env = environment;
+    Outcome outcome = runProgram(launch);
+    EXPECT_EQ(outcome.status, 0) << environment[0].first;
+    EXPECT_EQ(outcome.out, "go forward ten meters\n") << environment[0].first;
+    EXPECT_EQ(outcome.err, "") << environment[0].first;
+  }
+  EXPECT_FALSE(fs::exists(path("fake-apt-get-ran")));
+  EXPECT_FALSE(fs::exists(path("caller-config-ran")));
 }
 
 TEST_F(Program, WhatIsNotAudioFailsWithThePlatformDescription) {

@@ -77,8 +77,14 @@ struct Command {
   std::string lastError;  // the last line it wrote on standard error
 };
 
-// Runs `argv` with no input, its output dropped and its errors collected.
-Expected<Command> runQuietly(std::vector<std::string> argv) {
+// The installer, never looked up in the caller's PATH, and the whole of its
+// environment: nothing of the caller's reaches a program that may run as root.
+constexpr const char* INSTALLER = "/usr/bin/apt-get";
+constexpr const char* INSTALLER_ENVIRONMENT[] = {
+    "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LANG=C", "DEBIAN_FRONTEND=noninteractive", nullptr};
+
+// Runs `program` with `argv`, no input, its output dropped and its errors collected.
+Expected<Command> runQuietly(const char* program, std::vector<std::string> argv) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return PlatformError{errnoText(errno)};
   UniqueFd readEnd(pipeFds[0]);
@@ -90,17 +96,10 @@ Expected<Command> runQuietly(std::vector<std::string> argv) {
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
 
-  std::vector<std::string> environment = {"DEBIAN_FRONTEND=noninteractive"};
-  for (char** entry = environ; *entry != nullptr; ++entry)
-    if (!std::string_view(*entry).starts_with("DEBIAN_FRONTEND=")) environment.emplace_back(*entry);
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
-  std::vector<char*> envs;
-  envs.reserve(environment.size() + 1);
   for (std::string& arg : argv) args.push_back(arg.data());
   args.push_back(nullptr);
-  for (std::string& env : environment) envs.push_back(env.data());
-  envs.push_back(nullptr);
 
   // The program ignores SIGPIPE and SIGXFSZ; the installer gets them back.
   posix_spawnattr_t attributes;
@@ -113,11 +112,13 @@ Expected<Command> runQuietly(std::vector<std::string> argv) {
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
   pid_t pid = 0;
-  int spawned = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envs.data());
+  // posix_spawn's interface takes the environment as non-const strings it does not change.
+  int spawned = posix_spawn(&pid, program, &actions, &attributes, args.data(),
+                            const_cast<char* const*>(INSTALLER_ENVIRONMENT));
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   writeEnd.reset();
-  if (spawned != 0) return PlatformError{argv[0] + ": " + errnoText(spawned)};
+  if (spawned != 0) return PlatformError{std::string(program) + ": " + errnoText(spawned)};
 
   std::string errors;
   char buffer[4096];
@@ -129,7 +130,7 @@ Expected<Command> runQuietly(std::vector<std::string> argv) {
   }
   int waitStatus = 0;
   while (::waitpid(pid, &waitStatus, 0) < 0) {
-    if (errno != EINTR) return PlatformError{argv[0] + ": " + errnoText(errno)};
+    if (errno != EINTR) return PlatformError{std::string(program) + ": " + errnoText(errno)};
   }
 
   while (!errors.empty() && errors.back() == '\n') errors.pop_back();
@@ -165,7 +166,7 @@ Expected<void> installModel(const Model& model) {
     return PlatformError{what + " is not installed (" + *problem + "); install it with: sudo " + command};
 
   Expected<Command> ran =
-      runQuietly({"apt-get", "install", "-y", "-q", "--reinstall", model.package});
+      runQuietly(INSTALLER, {"apt-get", "install", "-y", "-q", "--reinstall", model.package});
   if (!ran) return PlatformError{"installing the " + what + " failed: " + ran.error().description};
   if (ran.value().status != 0)
     return PlatformError{"installing the " + what + " failed: " +
