@@ -3,10 +3,11 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -49,16 +50,25 @@ Result<Fd> make_directories(int root, std::span<const std::string> components, s
 }
 
 // The umask without changing it: umask(2) can only be read by setting it,
-// which would race with other threads creating files.
+// which would race with other threads creating files. The kernel shows it
+// near the top of /proc/self/status; umask(2) is the fallback.
 mode_t current_umask() {
-  if (FILE* status = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned int mask = 0;
-    bool found = false;
-    while (!found && std::fgets(line, sizeof line, status) != nullptr)
-      found = std::sscanf(line, "Umask: %o", &mask) == 1;
-    std::fclose(status);
-    if (found) return static_cast<mode_t>(mask & 0777);
+  const Fd status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  if (status.valid()) {
+    char text[1024];
+    std::size_t size = 0;
+    for (ssize_t got = 1; got > 0 && size < sizeof text - 1; size += static_cast<std::size_t>(got)) {
+      do {
+        got = ::read(status.get(), text + size, sizeof text - 1 - size);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) break;
+    }
+    text[size] = '\0';
+    if (const char* line = std::strstr(text, "\nUmask:")) {
+      char* end = nullptr;
+      const unsigned long mask = std::strtoul(line + 8, &end, 8);
+      if (end != line + 8) return static_cast<mode_t>(mask & 0777);
+    }
   }
   const mode_t mask = ::umask(022);
   ::umask(mask);

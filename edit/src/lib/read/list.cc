@@ -38,6 +38,8 @@ Result<std::vector<std::string>> entry_names(Fd dir) {
   std::vector<std::string> names;
   for (;;) {
     errno = 0;
+    // readdir_r is deprecated; readdir of a stream no other thread sees is safe.
+    // cppcheck-suppress readdirCalled
     const dirent* entry = ::readdir(stream.get());
     if (entry == nullptr) {
       if (errno != 0) return Error::os(errno);
