@@ -271,6 +271,35 @@ TEST_F(Program, MissingModelIsInstalledOnceByThePackageManager) {
   EXPECT_EQ(outcome.err, "");
 }
 
+TEST_F(Program, ParallelRunsThatInstallTheModelAllSucceed) {
+  if (std::string why = whyNoInstalling(); !why.empty()) GTEST_SKIP() << why;
+  // Three transcriptions at once, all finding the model missing.
+  Launch launch = withoutModel(
+      "for i in 1 2 3; do (\"$1\" \"$2\" >\"$3.$i\" 2>&1; echo \"status $?\" >>\"$3.$i\") & done; "
+      "wait; cat \"$3.1\" \"$3.2\" \"$3.3\"",
+      {PROGRAM, path("goforward.wav"), path("parallel")});
+  Outcome outcome = runProgram(launch);
+  EXPECT_EQ(outcome.out, "go forward ten meters\nstatus 0\ngo forward ten meters\nstatus 0\n"
+                         "go forward ten meters\nstatus 0\n");
+  EXPECT_EQ(outcome.err, "");
+}
+
+TEST_F(Program, InstallingWaitsForThePackageManagersLock) {
+  if (std::string why = whyNoInstalling(); !why.empty()) GTEST_SKIP() << why;
+  // Another installation holds the package manager's lock for a few seconds.
+  Launch launch = withoutModel(
+      "python3 -c 'import fcntl, os, sys, time\n"
+      "fd = os.open(\"/var/lib/dpkg/lock-frontend\", os.O_RDWR)\n"
+      "fcntl.lockf(fd, fcntl.LOCK_EX)\n"
+      "print(\"held\", flush=True)\n"
+      "time.sleep(3)' >\"$3\" & "
+      "while [ ! -s \"$3\" ]; do sleep 0.05; done; \"$1\" \"$2\"; echo \"status $?\"; wait",
+      {PROGRAM, path("goforward.wav"), path("lock-held")});
+  Outcome outcome = runProgram(launch);
+  EXPECT_EQ(outcome.out, "go forward ten meters\nstatus 0\n");
+  EXPECT_EQ(outcome.err, "");
+}
+
 TEST_F(Program, TheInstallerIsNotTakenFromTheCallersEnvironment) {
   if (std::string why = whyNoInstalling(); !why.empty()) GTEST_SKIP() << why;
   // An apt-get earlier in PATH, and an apt configuration that runs a command

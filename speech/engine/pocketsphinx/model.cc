@@ -1,16 +1,16 @@
 #include "engine/pocketsphinx/model.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "engine/pocketsphinx/installer.h"
+#include "engine/pocketsphinx/unique_fd.h"
 
 namespace tuvel::speech::pocketsphinx {
 namespace {
@@ -41,22 +41,6 @@ std::vector<ModelFile> filesOf(const Model& model) {
 
 std::string errnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-  int get() const { return fd_; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
 std::optional<std::string> fileProblem(const ModelFile& file) {
   const std::string path = file.path.string();
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -70,72 +54,6 @@ std::optional<std::string> fileProblem(const ModelFile& file) {
       head != file.magic)
     return path + ": not a model file";
   return std::nullopt;
-}
-
-struct Command {
-  int status;             // exit status, or -1 when it did not run to its end
-  std::string lastError;  // the last line it wrote on standard error
-};
-
-// The installer, never looked up in the caller's PATH, and the whole of its
-// environment: nothing of the caller's reaches a program that may run as root.
-constexpr const char* INSTALLER = "/usr/bin/apt-get";
-constexpr const char* INSTALLER_ENVIRONMENT[] = {
-    "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LANG=C", "DEBIAN_FRONTEND=noninteractive", nullptr};
-
-// Runs `program` with `argv`, no input, its output dropped and its errors collected.
-Expected<Command> runQuietly(const char* program, std::vector<std::string> argv) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return PlatformError{errnoText(errno)};
-  UniqueFd readEnd(pipeFds[0]);
-  UniqueFd writeEnd(pipeFds[1]);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
-
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (std::string& arg : argv) args.push_back(arg.data());
-  args.push_back(nullptr);
-
-  // The program ignores SIGPIPE and SIGXFSZ; the installer gets them back.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t restored;
-  sigemptyset(&restored);
-  sigaddset(&restored, SIGPIPE);
-  sigaddset(&restored, SIGXFSZ);
-  posix_spawnattr_setsigdefault(&attributes, &restored);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
-  pid_t pid = 0;
-  // posix_spawn's interface takes the environment as non-const strings it does not change.
-  int spawned = posix_spawn(&pid, program, &actions, &attributes, args.data(),
-                            const_cast<char* const*>(INSTALLER_ENVIRONMENT));
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  writeEnd.reset();
-  if (spawned != 0) return PlatformError{std::string(program) + ": " + errnoText(spawned)};
-
-  std::string errors;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    errors.append(buffer, static_cast<std::size_t>(n));
-  }
-  int waitStatus = 0;
-  while (::waitpid(pid, &waitStatus, 0) < 0) {
-    if (errno != EINTR) return PlatformError{std::string(program) + ": " + errnoText(errno)};
-  }
-
-  while (!errors.empty() && errors.back() == '\n') errors.pop_back();
-  std::string lastLine = errors.substr(errors.rfind('\n') + 1);
-  return Command{WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1, std::move(lastLine)};
 }
 
 }  // namespace
@@ -165,8 +83,13 @@ Expected<void> installModel(const Model& model) {
   if (::geteuid() != 0)
     return PlatformError{what + " is not installed (" + *problem + "); install it with: sudo " + command};
 
-  Expected<Command> ran =
-      runQuietly(INSTALLER, {"apt-get", "install", "-y", "-q", "--reinstall", model.package});
+  // Runs started together wait here; the first installs, the others find the
+  // model in place.
+  Expected<InstallLock> lock = InstallLock::acquire();
+  if (!lock) return PlatformError{"installing the " + what + " failed: " + lock.error().description};
+  if (!modelProblem(model)) return {};
+
+  Expected<InstallerRun> ran = reinstallPackage(model.package);
   if (!ran) return PlatformError{"installing the " + what + " failed: " + ran.error().description};
   if (ran.value().status != 0)
     return PlatformError{"installing the " + what + " failed: " +
