@@ -4,8 +4,9 @@
 #   fuzz/run.sh <name> <seconds> [more libFuzzer options]
 # Seeds: fuzz/corpus/<name>/ (kept as they are); inputs found on the way go to
 # <build>/corpus-<name>/. Crashes are written to <build>/ as crash-*.
-# Sources: fuzz/<name>.sources (paths relative to the repository, globs
-# allowed) or else the protocol and error directories. Dictionary:
+# Sources: fuzz/<name>.sources (paths relative to the repository or absolute,
+# globs allowed; C and assembly files too) or else the protocol and error
+# directories. Dictionary:
 # fuzz/<name>.dict when present.
 set -euo pipefail
 
@@ -25,12 +26,30 @@ fi
 sources=()
 for pattern in "${patterns[@]}"; do
   # shellcheck disable=SC2206 # the pattern is a glob on purpose
-  sources+=($root/$pattern)
+  if [[ $pattern == /* ]]; then sources+=($pattern); else sources+=($root/$pattern); fi
+done
+
+# C and assembly sources (absolute paths name system ones, such as Debian's
+# BLAKE3) are compiled on their own; their directories are searched for headers.
+cxx_sources=()
+objects=()
+includes=()
+for source in "${sources[@]}"; do
+  case $source in
+    *.c | *.S)
+      object="$out/$name-$(basename "$source").o"
+      clang -g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined -c "$source" -o "$object"
+      objects+=("$object")
+      includes+=(-I "$(dirname "$source")")
+      ;;
+    *) cxx_sources+=("$source") ;;
+  esac
 done
 
 clang++ -std=c++20 -g -O1 -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I "$root/edit/src/lib" -I "$root/edit/src" "$root/fuzz/${name}_fuzz.cc" "${sources[@]}" -o "$out/${name}_fuzz"
+  -I "$root/edit/src/lib" -I "$root/edit/src" "${includes[@]}" "$root/fuzz/${name}_fuzz.cc" \
+  "${cxx_sources[@]}" "${objects[@]}" -o "$out/${name}_fuzz"
 
 options=(-max_total_time="$seconds" -max_len=65536 -rss_limit_mb=1024 -timeout=10
          -print_final_stats=1 -artifact_prefix="$out/")

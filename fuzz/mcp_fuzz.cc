@@ -1,0 +1,212 @@
+// Fuzz target for the MCP message handler. The input is split into lines
+// (line feeds kept, as the server reads them), each handed to one Server
+// working on a fresh temporary repository; unless the input starts with '!'
+// an initialize comes first, so tools run. Besides crashes it checks that
+// - every answer is one well-formed JSON-RPC 2.0 response on one line: an
+//   object of "jsonrpc":"2.0", an "id" (null, string or number) and either a
+//   "result" or an "error" holding just an integer code and a string message,
+//   and it carries the request's id whenever it names one,
+// - a tool result's text content is its structuredContent, and an error
+//   result holds just {"error":{"code","message"}},
+// - notifications and responses get no answer and every other line gets one,
+// - nothing outside the repository changes: the directory around it, and a
+//   file and a directory that the repository reaches only through links.
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "../mcp/src/schema_texts.h"
+#include "../mcp/src/server.h"
+
+using nlohmann::ordered_json;
+
+// The build of the program compiles the schema files in; here they are read
+// from the source tree once.
+std::string_view tuvel::mcp::schema_text(std::string_view name) {
+  static std::map<std::string, std::string, std::less<>> texts;
+  auto it = texts.find(name);
+  if (it == texts.end()) {
+    const std::string here = __FILE__;
+    const std::string root = here.substr(0, here.rfind("/fuzz/"));
+    std::ifstream in(root + "/schema/" + std::string(name) + ".json");
+    std::stringstream text;
+    text << in.rdbuf();
+    it = texts.emplace(std::string(name), text.str()).first;
+  }
+  return it->second;
+}
+
+namespace {
+
+[[noreturn]] void fail(const char* what, std::string_view line, std::string_view answer) {
+  std::fprintf(stderr, "%s\n  line (%zu bytes): %.*s\n  answer: %.*s\n", what, line.size(),
+               static_cast<int>(line.size() > 400 ? 400 : line.size()), line.data(),
+               static_cast<int>(answer.size() > 400 ? 400 : answer.size()), answer.data());
+  std::abort();
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::set<std::string> names(const std::string& dir) {
+  std::set<std::string> out;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") out.insert(name);
+    }
+    ::closedir(d);
+  }
+  return out;
+}
+
+/// base/{outside.txt, outdir/kept.txt, repo/}; the repository links to both.
+struct Place {
+  std::string base;
+  std::string repo;
+
+  Place() {
+    char pattern[] = "/tmp/tuvel-mcp-fuzz-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) std::abort();
+    base = pattern;
+    repo = base + "/repo";
+    put(base + "/outside.txt", "outside\n");
+    ::mkdir((base + "/outdir").c_str(), 0755);
+    put(base + "/outdir/kept.txt", "kept\n");
+  }
+
+  void reset() const {
+    ::nftw(
+        repo.c_str(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+    ::mkdir(repo.c_str(), 0755);
+    put(repo + "/a.txt", "alpha\nbeta\ngamma\n");
+    ::mkdir((repo + "/sub").c_str(), 0755);
+    put(repo + "/sub/b.txt", "b\n");
+    (void)::symlink("../outside.txt", (repo + "/link").c_str());
+    (void)::symlink("../outdir", (repo + "/dir").c_str());
+  }
+
+  void check_outside(std::string_view input) const {
+    if (slurp(base + "/outside.txt") != "outside\n" || slurp(base + "/outdir/kept.txt") != "kept\n" ||
+        names(base) != std::set<std::string>{"outdir", "outside.txt", "repo"} ||
+        names(base + "/outdir") != std::set<std::string>{"kept.txt"}) {
+      fail("something outside the repository changed", input, "");
+    }
+  }
+};
+
+/// Whether the line must get an answer, judged from the line alone.
+bool wants_answer(std::string_view line, const ordered_json*& id, ordered_json& parsed) {
+  id = nullptr;
+  try {
+    parsed = ordered_json::parse(line);
+  } catch (const ordered_json::parse_error&) {
+    return true;
+  }
+  if (!parsed.is_object()) return true;
+  const bool response = parsed.contains("result") || parsed.contains("error");
+  const auto found = parsed.find("id");
+  if (found == parsed.end()) {
+    const auto method = parsed.find("method");
+    return !((method != parsed.end() && method->is_string()) || response);
+  }
+  if (found->is_string() || found->is_number()) id = &*found;
+  return !(id != nullptr && !parsed.contains("method") && response);
+}
+
+void check_tool_result(const ordered_json& result, std::string_view line, std::string_view answer) {
+  if (!result.contains("content")) return;  // not a tools/call
+  const ordered_json& content = result["content"];
+  if (!content.is_array() || content.size() != 1 || content[0].size() != 2 || content[0]["type"] != "text" ||
+      !content[0]["text"].is_string() || !result["isError"].is_boolean() || result.size() != 3) {
+    fail("malformed tool result", line, answer);
+  }
+  const ordered_json structured = ordered_json::parse(content[0]["text"].get<std::string>());
+  if (structured != result["structuredContent"] || !structured.is_object()) {
+    fail("text content and structuredContent differ", line, answer);
+  }
+  if (result["isError"].get<bool>()) {
+    const auto& error = structured["error"];
+    if (structured.size() != 1 || !error.is_object() || error.size() != 2 || !error["code"].is_string() ||
+        !error["message"].is_string()) {
+      fail("malformed error result", line, answer);
+    }
+  }
+}
+
+void check_answer(std::string_view line, const std::optional<std::string>& answer) {
+  const ordered_json* id = nullptr;
+  ordered_json request;
+  const bool wanted = wants_answer(line, id, request);
+  if (!answer) {
+    if (wanted) fail("no answer to a request", line, "");
+    return;
+  }
+  if (!wanted) fail("a notification or response was answered", line, *answer);
+  if (answer->find('\n') != std::string::npos) fail("answer spans lines", line, *answer);
+  ordered_json message;
+  try {
+    message = ordered_json::parse(*answer);
+  } catch (const ordered_json::parse_error&) {
+    fail("answer is not JSON", line, *answer);
+  }
+  if (!message.is_object() || message.size() != 3 || message["jsonrpc"] != "2.0" || !message.contains("id")) {
+    fail("answer is no JSON-RPC response", line, *answer);
+  }
+  const ordered_json& answered_id = message["id"];
+  if (!answered_id.is_null() && !answered_id.is_string() && !answered_id.is_number()) fail("bad id", line, *answer);
+  if (!answered_id.is_null() && (id == nullptr || answered_id != *id)) fail("answer names another id", line, *answer);
+  if (message.contains("error")) {
+    const ordered_json& error = message["error"];
+    if (!error.is_object() || error.size() != 2 || !error["code"].is_number_integer() || !error["message"].is_string()) {
+      fail("malformed error", line, *answer);
+    }
+  } else if (!message.contains("result") || !message["result"].is_object()) {
+    fail("answer has neither result nor error", line, *answer);
+  } else {
+    check_tool_result(message["result"], line, *answer);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const Place place;
+  place.reset();
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  tuvel::mcp::Server server(place.repo);
+  if (!input.empty() && input[0] == '!') {
+    input.remove_prefix(1);
+  } else {
+    (void)server.handle(R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-11-25"}})");
+  }
+  while (!input.empty()) {
+    const std::size_t feed = input.find('\n');
+    const std::size_t length = feed == std::string_view::npos ? input.size() : feed + 1;
+    const std::string_view line = input.substr(0, length);
+    input.remove_prefix(length);
+    check_answer(line, server.handle(line));
+  }
+  place.check_outside(std::string_view(reinterpret_cast<const char*>(data), size));
+  return 0;
+}
