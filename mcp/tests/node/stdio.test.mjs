@@ -54,6 +54,8 @@ test('a session over raw lines survives malformed input', async () => {
   const repo = makeDir({ 'a.txt': 'a\n' });
   const server = start(repo);
   try {
+    const early = await ask(server, { jsonrpc: '2.0', id: 0, method: 'tools/list' });
+    assert.deepEqual([early.id, early.error.code], [0, -32600]);
     const init = await ask(server, INITIALIZE);
     assert.equal(init.jsonrpc, '2.0');
     assert.equal(init.id, 1);
@@ -61,15 +63,30 @@ test('a session over raw lines survives malformed input', async () => {
     assert.ok(init.result.capabilities.tools);
     assert.ok(init.result.serverInfo.name);
     server.send('{"jsonrpc":"2.0","method":"notifications/initialized"}\n');
+    const again = await ask(server, { ...INITIALIZE, id: 2 });
+    assert.deepEqual([again.id, again.error.code], [2, -32600]);
 
-    const malformed = ['not json', '{"jsonrpc":"2.0","id":2,"method":"tools/list"', '[1,', '{"a":1}}', Buffer.from([0x7b, 0xff, 0xfe, 0x7d])];
-    for (const line of malformed) {
+    // Lines that are no message at all: answered with id null.
+    const malformed = [
+      ['not json', -32700],
+      ['{"jsonrpc":"2.0","id":2,"method":"tools/list"', -32700],
+      ['[1,', -32700],
+      ['{"a":1}}', -32700],
+      ['', -32700],
+      [Buffer.from([0x7b, 0xff, 0xfe, 0x7d]), -32700],
+      ['[{"jsonrpc":"2.0","id":2,"method":"ping"}]', -32600],
+      ['"ping"', -32600],
+      ['{"jsonrpc":"2.0","id":true,"method":"ping"}', -32600],
+      ['x'.repeat(21 << 20), -32600],
+    ];
+    for (const [line, code] of malformed) {
       server.send(Buffer.concat([Buffer.from(line), Buffer.from('\n')]));
       const answer = JSON.parse(await server.next());
-      assert.equal(answer.jsonrpc, '2.0', line);
-      assert.equal(answer.id, null, line);
-      assert.equal(answer.error.code, -32700, line);
-      assert.equal(typeof answer.error.message, 'string', line);
+      const shown = String(line).slice(0, 60);
+      assert.equal(answer.jsonrpc, '2.0', shown);
+      assert.equal(answer.id, null, shown);
+      assert.equal(answer.error.code, code, shown);
+      assert.equal(typeof answer.error.message, 'string', shown);
     }
 
     const envelopes = [
