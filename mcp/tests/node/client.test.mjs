@@ -20,7 +20,7 @@ before(async () => {
   session = await connect(repo);
 });
 after(async () => {
-  await session.client.close();
+  await session.close();
   removeDir(repo);
 });
 
@@ -113,7 +113,7 @@ test('preview answers like tuvel-edit apply --preview and writes nothing', async
 test('apply answers like tuvel-edit apply on an identical repository', async () => {
   const mine = makeDir({ 'a.txt': 'one\ntwo\nthree\n' });
   const twin = makeDir({ 'a.txt': 'one\ntwo\nthree\n' });
-  const { client } = await connect(mine);
+  const { client, close } = await connect(mine);
   try {
     const steps = [
       [{ kind: 'replace', old: 'two', new: '2', count: 1 }],
@@ -131,7 +131,7 @@ test('apply answers like tuvel-edit apply on an identical repository', async () 
     }
     assert.equal(readFileSync(join(mine, 'a.txt'), 'utf8'), 'zero\none\n2\nthree\n');
   } finally {
-    await client.close();
+    await close();
     removeDir(mine);
     removeDir(twin);
   }
@@ -167,7 +167,7 @@ test('an agent loop: create, read, preview, apply, then a stale apply is refused
 
 test('create makes only new files inside the repository', async () => {
   const dir = makeDir({ 'kept.txt': 'kept\n' });
-  const { client } = await connect(dir);
+  const { client, close } = await connect(dir);
   const create = (args) => client.callTool({ name: 'create', arguments: args });
   try {
     assert.deepEqual(data(await create({ path: 'empty.txt', text: '' })),
@@ -193,7 +193,7 @@ test('create makes only new files inside the repository', async () => {
     assert.deepEqual(readdirSync(dir).sort(), ['deep', 'empty.txt', 'kept.txt']);
     assert.ok(!existsSync(join(dir, '..', 'outside.txt')));
   } finally {
-    await client.close();
+    await close();
     removeDir(dir);
   }
 });
@@ -222,7 +222,7 @@ test('symbolic links out of the repository are refused and nothing outside chang
   const dir = makeDir({ 'in.txt': 'in\n' });
   symlinkSync(outside, join(dir, 'out'));
   symlinkSync(join(outside, 'secret.txt'), join(dir, 'secret.txt'));
-  const { client } = await connect(dir);
+  const { client, close } = await connect(dir);
   const tool = (name, args) => client.callTool({ name, arguments: args });
   try {
     const secretRevision = editRead(outside, [{ path: 'secret.txt' }]).files[0].revision;
@@ -247,7 +247,7 @@ test('symbolic links out of the repository are refused and nothing outside chang
     assert.deepEqual(readdirSync(outside), ['secret.txt']);
     assert.equal(readFileSync(join(outside, 'secret.txt'), 'utf8'), 'secret\n');
   } finally {
-    await client.close();
+    await close();
     removeDir(dir);
     removeDir(outside);
   }
@@ -281,7 +281,7 @@ test('malformed arguments are JSON-RPC invalid params and the session goes on', 
 test('list shows one directory sorted by name, with kinds and file sizes', async () => {
   const dir = makeDir({ 'b.txt': 'bb\n', 'a.txt': '', 'Z.md': 'z', 'sub/inner.txt': 'inner\n', '.git/HEAD': 'ref\n', '.env': 'k=v\n' });
   symlinkSync('a.txt', join(dir, 'link'));
-  const { client } = await connect(dir);
+  const { client, close } = await connect(dir);
   const list = async (args) => data(await client.callTool({ name: 'list', arguments: args }));
   try {
     assert.deepEqual(await list({}), {
@@ -301,7 +301,7 @@ test('list shows one directory sorted by name, with kinds and file sizes', async
       assert.equal(failure(await client.callTool({ name: 'list', arguments: { path } })).code, 'io_or_request', path);
     }
   } finally {
-    await client.close();
+    await close();
     removeDir(dir);
   }
 });
@@ -309,7 +309,7 @@ test('list shows one directory sorted by name, with kinds and file sizes', async
 test('create takes up to 16 MiB of text without NUL, refused like tuvel-edit refuses such a source', async () => {
   const limit = 16 * 1024 * 1024;
   const dir = makeDir({ 'over.txt': 'a'.repeat(limit + 1), 'nul.txt': 'a\0b' });
-  const { client } = await connect(dir);
+  const { client, close } = await connect(dir);
   const create = (args) => client.callTool({ name: 'create', arguments: args });
   try {
     assert.equal(data(await create({ path: 'full.txt', text: 'a'.repeat(limit) })).bytes, limit);
@@ -320,7 +320,7 @@ test('create takes up to 16 MiB of text without NUL, refused like tuvel-edit ref
     }
     assert.deepEqual(readdirSync(dir).sort(), ['full.txt', 'nul.txt', 'over.txt']);
   } finally {
-    await client.close();
+    await close();
     removeDir(dir);
   }
 });

@@ -28,14 +28,27 @@ export function removeDir(dir) {
 
 // An SDK client connected to tuvel-mcp on `repo`, with the tool list already
 // fetched so that every callTool result is checked against its outputSchema.
+// close() ends the session and requires a clean end: status 0, nothing on
+// standard error (where a sanitizer would report).
 export async function connect(repo) {
-  const transport = new StdioClientTransport({ command: MCP_BIN, args: ['--repo', repo], stderr: 'pipe' });
+  // The whole environment, so sanitizer options reach the server.
+  const transport = new StdioClientTransport({ command: MCP_BIN, args: ['--repo', repo], env: { ...process.env }, stderr: 'pipe' });
   let stderr = '';
   transport.stderr.on('data', (chunk) => { stderr += chunk; });
   const client = new Client({ name: 'tuvel-node-tests', version: '1.0.0' });
   await client.connect(transport);
+  // The SDK keeps the spawned process to itself; its version is pinned.
+  const child = transport._process;
+  if (!child) throw new Error('the SDK transport no longer exposes its process');
+  const exited = once(child, 'exit');
   const { tools } = await client.listTools();
-  return { client, tools, transport, stderr: () => stderr };
+  const close = async () => {
+    await client.close();
+    const [status, signal] = await exited;
+    await new Promise((resolve) => setImmediate(resolve));
+    if (status !== 0 || stderr !== '') throw new Error(`tuvel-mcp ended with ${status ?? signal}: ${stderr}`);
+  };
+  return { client, tools, close };
 }
 
 // The data object (or {error}) that tuvel-edit gives for the same request.
