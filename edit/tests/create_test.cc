@@ -1,6 +1,7 @@
 // execute_create on real directories: what a new file holds and carries,
 // what every refusal leaves behind, and how links and races are kept out.
 #include <fcntl.h>
+#include <stdio.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,7 +10,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -161,6 +165,37 @@ TEST(Create, LinksOnTheWayAreRefusedEvenWithParents) {
   for (const Case& c : cases) EXPECT_EQ(create(repo, c.path, "x", c.parents), c.message) << c.path;
   EXPECT_EQ(tree(repo), before);
   EXPECT_TRUE(outside.list().empty());
+}
+
+TEST(Create, DirectorySwappedWithALinkNeverLeadsOutside) {
+  TempDir repo;
+  TempDir outside;
+  // "d" and "e" trade places without pause: one a directory inside, the
+  // other a link to the outside one.
+  ASSERT_EQ(::mkdir((repo / "d").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink(outside.path().c_str(), (repo / "e").c_str()), 0);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop.load()) {
+      (void)::renameat2(AT_FDCWD, (repo / "d").c_str(), AT_FDCWD, (repo / "e").c_str(), RENAME_EXCHANGE);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  int made = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string name = "x" + std::to_string(i);
+    const auto result = execute_create(repo.path(), CreateRequest{"d/" + name, "x", i % 2 == 0});
+    if (result.ok()) {
+      ++made;
+    } else {
+      EXPECT_EQ(result.error().render(), "Too many levels of symbolic links (os error 40)");
+    }
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_TRUE(outside.list().empty());
+  const std::string real = S_ISDIR(lstat_of(repo / "d").st_mode) ? "d" : "e";
+  EXPECT_EQ(repo.list(real).size(), static_cast<std::size_t>(made));
 }
 
 TEST(Create, PolicyAndTextRefusalsComeBeforeAnyDirectoryIsMade) {
