@@ -222,6 +222,7 @@ test('symbolic links out of the repository are refused and nothing outside chang
   const dir = makeDir({ 'in.txt': 'in\n' });
   symlinkSync(outside, join(dir, 'out'));
   symlinkSync(join(outside, 'secret.txt'), join(dir, 'secret.txt'));
+  symlinkSync(join(outside, 'planted.txt'), join(dir, 'dangling.txt'));
   const { client, close } = await connect(dir);
   const tool = (name, args) => client.callTool({ name, arguments: args });
   try {
@@ -233,6 +234,8 @@ test('symbolic links out of the repository are refused and nothing outside chang
       ['create', { path: 'out/new.txt', text: 'x' }],
       ['create', { path: 'out/sub/new.txt', text: 'x', parents: true }],
       ['create', { path: 'secret.txt', text: 'x' }],
+      ['create', { path: 'dangling.txt', text: 'x' }],
+      ['read', { files: [{ path: 'dangling.txt' }] }],
       ['apply', { path: 'secret.txt', revision: secretRevision, edits }],
       ['apply', { path: 'out/secret.txt', revision: secretRevision, edits }],
       ['preview', { path: 'out/secret.txt', revision: secretRevision, edits }],
