@@ -39,6 +39,9 @@ class Program : public ::testing::Test {
     char pattern[] = "/tmp/tuvel-speech-test-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;
+    // Readable by the unprivileged user some runs switch to.
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
     // Debian's recording of "go forward ten meters", in the formats callers send.
     const std::pair<const char*, const char*> formats[] = {
         {"wav", "-c:a pcm_s16le"},     {"flac", "-c:a flac"},
@@ -226,14 +229,20 @@ TEST_F(Program, NoModelForTheLocaleIsStatusThree) {
   EXPECT_EQ(german.err, "");
 }
 
-// The model hidden behind an empty file system, in this run only.
-Launch withoutModel(const std::string& script, std::vector<std::string> args) {
+// The model hidden behind an empty file system, in this run only, with
+// `before` run ahead of hiding it; "$0" is the model directory.
+Launch withoutModelAfter(const std::string& before, const std::string& script,
+                         std::vector<std::string> args) {
   Launch launch;
   launch.program = "/usr/bin/unshare";
   launch.argv = {"unshare", "--mount", "--propagation", "private", "sh", "-c",
-                 "mount -t tmpfs none \"$0\" && " + script, MODEL_DIR};
+                 before + "mount -t tmpfs none \"$0\" && " + script, MODEL_DIR};
   launch.argv.insert(launch.argv.end(), args.begin(), args.end());
   return launch;
+}
+
+Launch withoutModel(const std::string& script, std::vector<std::string> args) {
+  return withoutModelAfter("", script, std::move(args));
 }
 
 TEST_F(Program, MissingModelWithoutRightsSaysWhatToRun) {
@@ -254,6 +263,56 @@ std::string whyNoInstalling() {
   if (shell("ls /var/cache/apt/archives/pocketsphinx-en-us_*.deb >/dev/null 2>&1") != 0)
     return "the model package is not in the package cache; not downloading it";
   return "";
+}
+
+// The model replaced, in this run only, by a copy of it that `damage` (run in
+// the copy's en-us directory) spoils before `script` runs.
+Launch withDamagedModel(const std::string& pristine, const std::string& damage,
+                        const std::string& script, std::vector<std::string> args) {
+  return withoutModelAfter("mkdir '" + pristine + "' && cp -a \"$0/en-us\" '" + pristine + "/' && ",
+                           "cp -a '" + pristine + "/en-us' \"$0/\" && (cd \"$0/en-us\" && " +
+                               damage + ") && " + script,
+                           std::move(args));
+}
+
+TEST_F(Program, DamagedModelIsFoundBeforeTheDecoderReadsIt) {
+  if (!canUnshare()) GTEST_SKIP() << "cannot make a mount namespace here";
+  // Damage that made the decoder give a wrong transcript, end the process
+  // without a word, or crash it.
+  struct Case {
+    std::string damage;
+    std::string file;
+  };
+  const Case cases[] = {
+      {"truncate -s 984512 en-us/sendump", "en-us/sendump"},
+      {"truncate -s 1000 en-us/transition_matrices", "en-us/transition_matrices"},
+      {"printf 'Trie Language Model' >en-us.lm.bin", "en-us.lm.bin"},
+      {"printf X | dd of=en-us/means bs=1 seek=400000 conv=notrunc status=none", "en-us/means"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    Launch launch = withDamagedModel(
+        path("pristine-" + std::to_string(n++)), c.damage,
+        "exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$1\" \"$2\"",
+        {PROGRAM, path("goforward.wav")});
+    expectFailure(runProgram(launch), 1,
+                  "tuvel-speech: speech model for en-US is damaged (" + MODEL_DIR + "/en-us/" +
+                      c.file +
+                      ": does not match the checksum its package recorded); install it with: "
+                      "sudo apt-get install --reinstall pocketsphinx-en-us\n");
+  }
+}
+
+TEST_F(Program, DamagedModelIsReinstalled) {
+  if (std::string why = whyNoInstalling(); !why.empty()) GTEST_SKIP() << why;
+  Launch launch = withDamagedModel(
+      path("pristine-root"), "truncate -s 984512 en-us/sendump",
+      "\"$1\" \"$2\"; echo \"status $?\"; cd / && grep en-us/en-us/sendump "
+      "/var/lib/dpkg/info/pocketsphinx-en-us.md5sums | md5sum -c --quiet && echo intact",
+      {PROGRAM, path("goforward.wav")});
+  Outcome outcome = runProgram(launch);
+  EXPECT_EQ(outcome.out, "go forward ten meters\nstatus 0\nintact\n");
+  EXPECT_EQ(outcome.err, "");
 }
 
 TEST_F(Program, MissingModelIsInstalledOnceByThePackageManager) {

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <pocketsphinx.h>
@@ -14,6 +15,8 @@ namespace {
 // As Debian's own continuous decoder reads: the block size shapes where the
 // voice-activity state flips.
 constexpr std::size_t BLOCK_SAMPLES = 2048;
+// The name of the decoder's one search, over the trigram model.
+constexpr const char* SEARCH = "trigram";
 
 std::mutex logMutex;
 std::string lastLoggedError;
@@ -60,20 +63,38 @@ PocketSphinxAnalyzer::~PocketSphinxAnalyzer() {
 Expected<void> PocketSphinxAnalyzer::start() {
   const Model* model = transcriber_.model();
   if (model == nullptr) return PlatformError{"no speech model for " + transcriber_.locale().identifier()};
-  // The files were checked when the model assets were asked for.
+  const auto loadFailure = [&] {
+    return PlatformError{"cannot load the speech model for " + std::string(model->locale) + ": " +
+                         takeLoggedError("unknown error")};
+  };
+
+  // The decoder ends the process on some damaged files, so each is checked
+  // before it is read. The language model, the largest and read last, is
+  // checked while the decoder loads the rest.
+  if (Expected<void> intact = repairModel(*model, ModelPart::allButLanguageModel); !intact)
+    return std::move(intact).error();
+  std::optional<ModelProblem> languageModelDamage;
+  std::jthread languageModelCheck(
+      [&] { languageModelDamage = modelDamage(*model, ModelPart::languageModel); });
+
   const std::string acoustic = model->acoustic().string();
-  const std::string languageModel = model->languageModel().string();
   const std::string dictionary = model->dictionary().string();
-  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.c_str(), "-lm",
-                                 languageModel.c_str(), "-dict", dictionary.c_str(),
-                                 static_cast<const char*>(nullptr));
+  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.c_str(), "-dict",
+                                 dictionary.c_str(), static_cast<const char*>(nullptr));
   if (config == nullptr)
     return PlatformError{takeLoggedError("the speech decoder rejected its configuration")};
   decoder_ = ps_init(config);
   cmd_ln_free_r(config);
-  if (decoder_ == nullptr)
-    return PlatformError{"cannot load the speech model for " + std::string(model->locale) + ": " +
-                         takeLoggedError("unknown error")};
+  if (decoder_ == nullptr) return loadFailure();
+
+  languageModelCheck.join();
+  if (languageModelDamage) {
+    if (Expected<void> intact = repairModel(*model); !intact) return std::move(intact).error();
+  }
+  const std::string languageModel = model->languageModel().string();
+  if (ps_set_lm_file(decoder_, SEARCH, languageModel.c_str()) < 0 ||
+      ps_set_search(decoder_, SEARCH) < 0)
+    return loadFailure();
   if (ps_start_utt(decoder_) < 0) return PlatformError{takeLoggedError("cannot start decoding")};
   return {};
 }

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "engine/pocketsphinx/installer.h"
+#include "engine/pocketsphinx/package_checksums.h"
 #include "engine/pocketsphinx/unique_fd.h"
 
 namespace tuvel::speech::pocketsphinx {
@@ -41,19 +44,51 @@ std::vector<ModelFile> filesOf(const Model& model) {
 
 std::string errnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
-std::optional<std::string> fileProblem(const ModelFile& file) {
+std::optional<ModelProblem> fileProblem(const ModelFile& file) {
   const std::string path = file.path.string();
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return path + ": " + errnoText(errno);
+  if (fd.get() < 0) return ModelProblem{path + ": " + errnoText(errno), false};
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) return path + ": " + errnoText(errno);
-  if (!S_ISREG(status.st_mode) || status.st_size == 0) return path + ": not a model file";
+  if (::fstat(fd.get(), &status) != 0) return ModelProblem{path + ": " + errnoText(errno), false};
+  if (!S_ISREG(status.st_mode) || status.st_size == 0) return ModelProblem{path + ": not a model file", false};
   if (file.magic.empty()) return std::nullopt;
   std::string head(file.magic.size(), '\0');
   if (::pread(fd.get(), head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) ||
       head != file.magic)
-    return path + ": not a model file";
+    return ModelProblem{path + ": not a model file", false};
   return std::nullopt;
+}
+
+// Installs the model when `check` finds a problem, holding our lock from the
+// check before the installation to the check after it.
+Expected<void> reinstall(const Model& model,
+                         const std::function<std::optional<ModelProblem>()>& check) {
+  const std::string command = std::string("apt-get install --reinstall ") + model.package;
+  const std::string what = std::string("speech model for ") + model.locale;
+  std::optional<ModelProblem> problem = check();
+  if (!problem) return {};
+
+  if (::geteuid() != 0)
+    return PlatformError{what + (problem->damaged ? " is damaged (" : " is not installed (") +
+                         problem->what + "); install it with: sudo " + command};
+
+  // Runs started together wait here; the first installs, the others find the
+  // model in place.
+  Expected<InstallLock> lock = InstallLock::acquire();
+  if (!lock) return PlatformError{"installing the " + what + " failed: " + lock.error().description};
+  if (!check()) return {};
+
+  Expected<InstallerRun> ran = reinstallPackage(model.package);
+  if (!ran) return PlatformError{"installing the " + what + " failed: " + ran.error().description};
+  if (ran.value().status != 0)
+    return PlatformError{"installing the " + what + " failed: " +
+                         (ran.value().lastError.empty() ? "apt-get failed" : ran.value().lastError) +
+                         "; install it with: sudo " + command};
+
+  if (std::optional<ModelProblem> still = modelDamage(model))
+    return PlatformError{what + " is still unusable after installing " + model.package + " (" +
+                         still->what + ")"};
+  return {};
 }
 
 }  // namespace
@@ -68,38 +103,41 @@ std::filesystem::path Model::dictionary() const {
 
 std::span<const Model> knownModels() { return MODELS; }
 
-std::optional<std::string> modelProblem(const Model& model) {
+std::optional<ModelProblem> modelProblem(const Model& model) {
   for (const ModelFile& file : filesOf(model))
-    if (std::optional<std::string> problem = fileProblem(file)) return problem;
+    if (std::optional<ModelProblem> problem = fileProblem(file)) return problem;
+  return std::nullopt;
+}
+
+std::optional<ModelProblem> modelDamage(const Model& model, ModelPart part) {
+  if (std::optional<ModelProblem> problem = modelProblem(model)) return problem;
+  Expected<std::vector<RecordedFile>> recorded = recordedFiles(model.package, model.directory);
+  if (!recorded) return ModelProblem{recorded.error().description, false};
+  for (const ModelFile& file : filesOf(model)) {
+    const std::string path = file.path.string();
+    if (std::none_of(recorded.value().begin(), recorded.value().end(),
+                     [&](const RecordedFile& listed) { return listed.path == path; }))
+      return ModelProblem{path + ": not one of the files " + model.package + " installed", true};
+  }
+  const std::string languageModel = model.languageModel().string();
+  for (const RecordedFile& listed : recorded.value()) {
+    if ((part == ModelPart::languageModel && listed.path != languageModel) ||
+        (part == ModelPart::allButLanguageModel && listed.path == languageModel))
+      continue;
+    Expected<std::string> md5 = fileMd5(listed.path);
+    if (!md5) return ModelProblem{md5.error().description, false};
+    if (md5.value() != listed.md5)
+      return ModelProblem{listed.path + ": does not match the checksum its package recorded", true};
+  }
   return std::nullopt;
 }
 
 Expected<void> installModel(const Model& model) {
-  const std::string command = std::string("apt-get install --reinstall ") + model.package;
-  const std::string what = std::string("speech model for ") + model.locale;
-  std::optional<std::string> problem = modelProblem(model);
-  if (!problem) return {};
+  return reinstall(model, [&] { return modelProblem(model); });
+}
 
-  if (::geteuid() != 0)
-    return PlatformError{what + " is not installed (" + *problem + "); install it with: sudo " + command};
-
-  // Runs started together wait here; the first installs, the others find the
-  // model in place.
-  Expected<InstallLock> lock = InstallLock::acquire();
-  if (!lock) return PlatformError{"installing the " + what + " failed: " + lock.error().description};
-  if (!modelProblem(model)) return {};
-
-  Expected<InstallerRun> ran = reinstallPackage(model.package);
-  if (!ran) return PlatformError{"installing the " + what + " failed: " + ran.error().description};
-  if (ran.value().status != 0)
-    return PlatformError{"installing the " + what + " failed: " +
-                         (ran.value().lastError.empty() ? "apt-get failed" : ran.value().lastError) +
-                         "; install it with: sudo " + command};
-
-  if (std::optional<std::string> still = modelProblem(model))
-    return PlatformError{what + " is still unusable after installing " + model.package + " (" +
-                         *still + ")"};
-  return {};
+Expected<void> repairModel(const Model& model, ModelPart part) {
+  return reinstall(model, [&] { return modelDamage(model, part); });
 }
 
 }  // namespace tuvel::speech::pocketsphinx

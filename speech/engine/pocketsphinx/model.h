@@ -24,13 +24,30 @@ struct Model {
 /// The models the engine can provide, in the order they are offered.
 std::span<const Model> knownModels();
 
-/// Why `model` cannot be used as installed (a file missing, empty or of the
-/// wrong kind), or none. Checked before the decoder reads it, since the
-/// decoder ends the process on some damaged files.
-std::optional<std::string> modelProblem(const Model& model);
+/// ModelProblem - why a model cannot be used as installed.
+struct ModelProblem {
+  std::string what;  ///< "{path}: {reason}"
+  bool damaged;      ///< a file is there, but not as its package installed it
+};
 
-/// Installs `model` with Debian's package manager when the process may, and
-/// checks it again; otherwise says what to run.
+/// Whether the files the decoder reads are there and of the right kind; quick
+/// enough to be asked before the audio is opened.
+std::optional<ModelProblem> modelProblem(const Model& model);
+
+/// The files a check of a model's content covers. The decoder reads the
+/// language model last, so it can be checked while the rest loads.
+enum class ModelPart { whole, languageModel, allButLanguageModel };
+
+/// modelProblem, then every file of `part` that the model's package installed
+/// in its directory against the checksum the package manager recorded.
+std::optional<ModelProblem> modelDamage(const Model& model, ModelPart part = ModelPart::whole);
+
+/// Installs `model` with Debian's package manager when modelProblem finds
+/// something missing and the process may install; otherwise says what to run.
 Expected<void> installModel(const Model& model);
+
+/// The same when modelDamage finds damage in `part`. Called before the
+/// decoder reads the model, which can end the process on a damaged file.
+Expected<void> repairModel(const Model& model, ModelPart part = ModelPart::whole);
 
 }  // namespace tuvel::speech::pocketsphinx
