@@ -149,5 +149,22 @@ TEST(McpSession, EndOfInputEndsWithStatusZero) {
   }
 }
 
+TEST(McpSession, ClosedDescriptorsEndTheSessionQuietly) {
+  // No standard input at all is an empty session.
+  tuvel::testing::RunOptions closed;
+  closed.close_stdin = true;
+  const auto no_input = tuvel::testing::run(testing::mcp_binary(), {}, closed);
+  EXPECT_EQ(no_input.out, "");
+  EXPECT_EQ(no_input.err, "");
+  EXPECT_EQ(no_input.status, 0);
+  // A reader that went away ends the session at the next answer, silently.
+  tuvel::testing::RunOptions gone;
+  gone.input = std::string(R"({"jsonrpc":"2.0","id":1,"method":"ping"})") + "\n";
+  gone.stdout_reader_closed = true;
+  const auto no_reader = tuvel::testing::run(testing::mcp_binary(), {}, gone);
+  EXPECT_EQ(no_reader.err, "");
+  EXPECT_EQ(no_reader.status, 0);
+}
+
 }  // namespace
 }  // namespace tuvel::mcp
