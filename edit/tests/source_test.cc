@@ -295,6 +295,60 @@ TEST(ReadSnapshot, NulComesBeforeUtf8) {
   }
 }
 
+// The check before a replacement reads the file again and compares it with
+// the earlier snapshot while reading; whatever it finds, it answers as
+// read_snapshot would, then by the comparison.
+TEST(SnapshotMatches, AnswersAsReadSnapshotThenCompares) {
+  TempDir dir;
+  const std::string big(200000, 'x');
+  const struct {
+    std::string content;   // the file now
+    std::string expected;  // the earlier snapshot
+    std::string outcome;
+  } cases[] = {
+      {"same\n", "same\n", "true"},
+      {"", "", "true"},
+      {big + "\n", big + "\n", "true"},
+      {big + "y", big + "z", "false"},
+      {"same\n", "same\nmore", "false"},
+      {"same\nmore", "same\n", "false"},
+      {"", "x", "false"},
+      {big, big + big, "false"},
+      {"a\xc3", "a\xc3\xa9", "io_or_request: source is not UTF-8: incomplete utf-8 byte sequence from index 1"},
+      {big + std::string("\0", 1), big + "a", "io_or_request: source contains NUL"},
+      {"ok\xff", "okay", "io_or_request: source is not UTF-8: invalid utf-8 sequence of 1 bytes from index 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content.substr(0, 20));
+    dir.write("f", c.content);
+    Repo repo = must_open_repo(dir.path());
+    auto source = open_source(repo, "f", true);
+    ASSERT_TRUE(source.ok()) << source.error().render();
+    const auto read = read_snapshot(*source);
+    ASSERT_EQ(::lseek(source->file.get(), 0, SEEK_SET), 0);
+    const auto matches = snapshot_matches(*source, c.expected);
+    const std::string got = matches.ok() ? (*matches ? "true" : "false") : outcome(matches);
+    EXPECT_EQ(got, c.outcome);
+    if (!read.ok()) {
+      EXPECT_EQ(got, outcome(read));
+    }
+  }
+
+  dir.write("f", "small\n");
+  Repo repo = must_open_repo(dir.path());
+  auto source = open_source(repo, "f", true);
+  ASSERT_TRUE(source.ok());
+  ASSERT_EQ(::truncate((dir / "f").c_str(), static_cast<off_t>(MAX_SOURCE_BYTES + 2)), 0);
+  EXPECT_EQ(outcome(snapshot_matches(*source, "small\n")), "io_or_request: source grew beyond 16 MiB");
+  // Changed in place after the open: the identity check still decides.
+  dir.write("f", "small\n");
+  auto again = open_source(repo, "f", false);
+  ASSERT_TRUE(again.ok());
+  ::usleep(10000);
+  testing::write_file(dir / "f", "SMALL\n");
+  EXPECT_EQ(outcome(snapshot_matches(*again, "small\n")), std::string("concurrent_change: ") + kChanged);
+}
+
 TEST(Utf8, CausesLikeAMaximalSubpartDecoder) {
   const struct {
     std::string bytes;

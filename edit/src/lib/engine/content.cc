@@ -20,8 +20,10 @@ Result<std::size_t> new_length(std::string_view text, const std::vector<Change>&
 }
 
 Content build_content(std::string_view text, const std::vector<Change>& changes, std::size_t length) {
-  Content content{std::make_unique_for_overwrite<char[]>(length), length};
-  char* out = content.bytes.get();
+  Content content{TextBuffer(), length};
+  content.bytes.reserve(length);
+  char* out = content.bytes.room_at_end(length);
+  content.bytes.extend(length);
   std::size_t cursor = 0;
   for (const Change& change : changes) {
     const auto start = static_cast<std::size_t>(change.start_byte);

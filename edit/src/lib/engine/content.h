@@ -1,22 +1,24 @@
 // content: the new length of a text under a list of changes and the new
-// content itself, built with one allocation of exactly that length.
+// content itself, built in one allocation.
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "engine/resolve.h"
 #include "error/error.h"
+#include "source/text_buffer.h"
 
 namespace tuvel {
 
-/// Content: an owned byte buffer of exact length (not zero-filled first).
+/// Content: an owned byte buffer of exact length (not zero-filled first),
+/// mapped like a snapshot: a fresh megabyte page by page costs more in
+/// faults than building it.
 struct Content {
-  std::unique_ptr<char[]> bytes;
+  TextBuffer bytes;
   std::size_t size = 0;
-  std::string_view view() const { return {bytes.get(), size}; }
+  std::string_view view() const { return bytes.view(); }
 };
 
 /// new_length: the length after `changes`; checked before anything is built.

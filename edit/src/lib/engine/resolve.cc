@@ -1,6 +1,7 @@
 #include "engine/resolve.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -57,19 +58,19 @@ bool by_range(const Change& a, const Change& b) {
   return a.start_byte != b.start_byte ? a.start_byte < b.start_byte : a.end_byte < b.end_byte;
 }
 
-}  // namespace
-
-Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits) {
+Result<std::vector<Change>> resolve_with(std::string_view text, const std::vector<Edit>& edits,
+                                         std::optional<std::uint64_t> line_feeds) {
   if (edits.empty() || edits.size() > MAX_EDITS) return Error::plain("apply accepts 1..256 edits");
 
-  // N costs a scan of the text, so it is counted only once a lines edit needs it.
+  // N costs a scan of the text unless its line feeds are known, so it is
+  // counted only once a lines edit needs it.
   std::uint64_t entry_count = 0;
   std::vector<Change> changes;
   std::vector<PendingLines> pending;
 
   for (const Edit& edit : edits) {
     if (const auto* lines = std::get_if<Edit::Lines>(&edit.kind)) {
-      if (entry_count == 0) entry_count = line_entry_count(text);
+      if (entry_count == 0) entry_count = line_feeds ? line_entry_count(text, *line_feeds) : line_entry_count(text);
       if (lines->start < 1 || lines->start > lines->end || lines->end > entry_count) {
         return invalid_range(entry_count);
       }
@@ -126,6 +127,16 @@ Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edi
   }
 
   return changes;
+}
+
+}  // namespace
+
+Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits) {
+  return resolve_with(text, edits, std::nullopt);
+}
+
+Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits, std::uint64_t line_feeds) {
+  return resolve_with(text, edits, line_feeds);
 }
 
 }  // namespace tuvel

@@ -24,5 +24,7 @@ struct Change {
 };
 
 Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits);
+/// The same for a text whose line feeds were counted already (a snapshot).
+Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits, std::uint64_t line_feeds);
 
 }  // namespace tuvel

@@ -43,7 +43,7 @@ Result<Json> run_edit(const Repo& repo, const EditRequest& request, bool preview
     return Error::edit(EditCode::StaleRevision,
                        "source changed; current revision is " + revision_before + "; read the affected range and retry");
   }
-  TUVEL_TRY(const std::vector<Change> changes, resolve(snapshot, request.edits));
+  TUVEL_TRY(const std::vector<Change> changes, resolve(snapshot, request.edits, read.line_feeds));
   TUVEL_TRY(const std::size_t length, new_length(snapshot, changes));
   const Content content = build_content(snapshot, changes, length);
   const bool changed = !same_bytes(snapshot, content.view());

@@ -22,10 +22,8 @@ Result<std::optional<std::string>> publish(Source& source, std::string_view old_
   // Last look before the switch: same file, same status, same bytes.
   TUVEL_CHECK(check_identity(source));
   if (::lseek(source.file.get(), 0, SEEK_SET) < 0) return Error::os(errno);
-  {
-    TUVEL_TRY(std::string current, read_snapshot(source));
-    if (current != old_bytes) return Error::plain("source content changed during edit");
-  }
+  TUVEL_TRY(const bool unchanged, snapshot_matches(source, old_bytes));
+  if (!unchanged) return Error::plain("source content changed during edit");
 
   const int dir = source.parent_dir.get();
   if (::renameat(dir, staging.name().c_str(), dir, source.name.c_str()) != 0) return Error::os(errno);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "source/source.h"
 #include "source/text_buffer.h"
@@ -18,6 +19,8 @@ namespace {
 // The read stops one byte past the limit, so growth past it is seen without
 // reading an unbounded file.
 constexpr std::size_t kReadBound = MAX_SOURCE_BYTES + 1;
+
+Error source_grew() { return Error::plain("source grew beyond 16 MiB"); }
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
@@ -43,9 +46,9 @@ void reserve_buffer(std::string& bytes, std::size_t capacity) {
   (void)::madvise(reinterpret_cast<void*>(page_begin), page_end - page_begin, MADV_POPULATE_WRITE);  // NOLINT(performance-no-int-to-ptr)
 }
 
-// Reads go through a piece small enough to stay in cache, and each piece is
-// hashed and checked just after it is appended. Read straight into a large
-// buffer, the bytes would go out to memory and every pass fetch them back.
+// Reads come in pieces small enough to stay in cache, and each piece is
+// hashed and checked just after it arrived. Read whole into a large buffer,
+// the bytes would go out to memory and every pass fetch them back.
 constexpr std::size_t kPiece = std::size_t{64} * 1024;
 
 std::string hex_digest(blake3_hasher& hasher) {
@@ -68,6 +71,23 @@ namespace {
 void prepare(std::string& bytes, std::size_t capacity) { reserve_buffer(bytes, capacity); }
 void prepare(TextBuffer& bytes, std::size_t capacity) { bytes.reserve(capacity); }
 
+// One read of at most `limit` bytes onto the end of `bytes`. A TextBuffer
+// takes them straight into its room, which is not copied again; a string
+// through a piece on the stack.
+ssize_t read_onto(int fd, TextBuffer& bytes, std::size_t limit) {
+  const std::size_t room = bytes.capacity() - bytes.size();
+  const std::size_t n = std::min({room == 0 ? kPiece : room, kPiece, limit});
+  const ssize_t got = ::read(fd, bytes.room_at_end(n), n);
+  if (got > 0) bytes.extend(static_cast<std::size_t>(got));
+  return got;
+}
+ssize_t read_onto(int fd, std::string& bytes, std::size_t limit) {
+  alignas(64) char piece[kPiece];
+  const ssize_t got = ::read(fd, piece, std::min(kPiece, limit));
+  if (got > 0) bytes.append(piece, static_cast<std::size_t>(got));
+  return got;
+}
+
 // The snapshot steps into `bytes`; hashes the bytes too when given a hasher.
 // Gives the line feed count.
 template <class Buffer>
@@ -78,20 +98,18 @@ Result<std::uint64_t> read_into(Source& source, Buffer& bytes, blake3_hasher* ha
   // content and one read at end of file; a file that grew makes it grow.
   prepare(bytes, static_cast<std::size_t>(source.status.st_size) + 1);
   TextScan scan;
-  alignas(64) char piece[kPiece];
   while (bytes.size() < kReadBound) {
-    const ssize_t got = ::read(source.file.get(), piece, std::min(kPiece, kReadBound - bytes.size()));
+    const std::size_t from = bytes.size();
+    const ssize_t got = read_onto(source.file.get(), bytes, kReadBound - from);
     if (got < 0) {
       if (errno == EINTR) continue;
       return Error::os(errno);
     }
     if (got == 0) break;
-    const std::size_t from = bytes.size();
-    bytes.append(piece, static_cast<std::size_t>(got));
     if (hasher != nullptr) blake3_hasher_update(hasher, bytes.data() + from, static_cast<std::size_t>(got));
     scan.advance(std::string_view(bytes.data(), bytes.size()));
   }
-  if (bytes.size() > MAX_SOURCE_BYTES) return Error::plain("source grew beyond 16 MiB");
+  if (bytes.size() > MAX_SOURCE_BYTES) return source_grew();
 
   TUVEL_CHECK(check_identity(source));
   scan.finish(std::string_view(bytes.data(), bytes.size()));
@@ -116,6 +134,43 @@ Result<std::string> read_snapshot(Source& source) {
   TUVEL_TRY(const std::uint64_t line_feeds, read_into(source, bytes, nullptr));
   (void)line_feeds;
   return bytes;
+}
+
+Result<bool> snapshot_matches(Source& source, std::string_view expected) {
+  if (source.status.st_size > static_cast<off_t>(MAX_SOURCE_BYTES)) return source_too_large();
+  // While the bytes read equal the start of `expected` only their count is
+  // kept: they are known to be text. From the first difference on they are
+  // collected, so that the snapshot rules judge them as read_snapshot would.
+  alignas(64) char piece[kPiece];
+  std::size_t total = 0;
+  bool same = true;
+  std::string differing;
+  while (total < kReadBound) {
+    const ssize_t got = ::read(source.file.get(), piece, std::min(kPiece, kReadBound - total));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Error::os(errno);
+    }
+    if (got == 0) break;
+    const auto n = static_cast<std::size_t>(got);
+    if (same && n <= expected.size() - total && std::memcmp(piece, expected.data() + total, n) == 0) {
+      total += n;
+      continue;
+    }
+    if (same) differing.assign(expected.substr(0, total));
+    same = false;
+    differing.append(piece, n);
+    total += n;
+  }
+  if (same && total == expected.size()) {
+    TUVEL_CHECK(check_identity(source));
+    return true;
+  }
+  if (same) differing.assign(expected.substr(0, total));
+  if (differing.size() > MAX_SOURCE_BYTES) return source_grew();
+  TUVEL_CHECK(check_identity(source));
+  TUVEL_CHECK(check_source_text(differing));
+  return false;
 }
 
 std::string revision(std::string_view bytes) {

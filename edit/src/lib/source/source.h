@@ -66,6 +66,10 @@ struct Snapshot {
 
 /// read_snapshot: the whole content (<= 16 MiB, no NUL, UTF-8) from the current offset.
 Result<std::string> read_snapshot(Source& source);
+/// snapshot_matches: read_snapshot compared with `expected`, an earlier
+/// snapshot, while it is read: true when the content is exactly `expected`.
+/// Its failures are read_snapshot's; matching bytes are not kept.
+Result<bool> snapshot_matches(Source& source, std::string_view expected);
 /// read_snapshot_and_revision: read_snapshot with the revision and line feed
 /// count of its content.
 Result<Snapshot> read_snapshot_and_revision(Source& source);

@@ -100,9 +100,13 @@ void TextBuffer::reserve(std::size_t capacity) {
 
 void TextBuffer::append(const char* bytes, std::size_t n) {
   if (n == 0) return;
-  if (n > capacity_ - size_) reserve(size_ + n > 2 * capacity_ ? size_ + n : 2 * capacity_);
-  std::memcpy(data_ + size_, bytes, n);
+  std::memcpy(room_at_end(n), bytes, n);
   size_ += n;
+}
+
+char* TextBuffer::room_at_end(std::size_t n) {
+  if (n > capacity_ - size_) reserve(size_ + n > 2 * capacity_ ? size_ + n : 2 * capacity_);
+  return data_ + size_;
 }
 
 }  // namespace tuvel

@@ -22,6 +22,11 @@ class TextBuffer {
   void reserve(std::size_t capacity);
   /// Appends `n` bytes, growing the room when needed.
   void append(const char* bytes, std::size_t n);
+  /// Room for `n` more bytes at the end, to be filled and then kept with
+  /// extend(); bytes not kept stay unreadable.
+  char* room_at_end(std::size_t n);
+  /// Keeps `n` bytes written at room_at_end() (at most the room asked for).
+  void extend(std::size_t n) { size_ += n; }
 
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
