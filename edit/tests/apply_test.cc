@@ -102,6 +102,56 @@ TEST(Apply, AgentReadPreviewApplyLoop) {
   EXPECT_EQ(dir.list("src"), std::vector<std::string>{"main.c"});
 }
 
+// The new content as published and as named by its revision, whether the
+// edits leave the unchanged stretches in place, cancel out or are many.
+TEST(Apply, NewContentExactlyAsEdited) {
+  const struct {
+    const char* name;
+    std::string before;
+    std::string edits;
+    std::string after;
+  } cases[] = {
+      {"one line", "a\nb\nc\n", R"({"kind":"lines","start":2,"end":3,"text":"B\n"})", "a\nB\nc\n"},
+      {"first and last", "a\nb\nc", R"({"kind":"lines","start":1,"end":2,"text":""},{"kind":"lines","start":3,"end":3,"text":"+"})",
+       "b\n+c"},
+      {"all of it", "a\nb\n", R"({"kind":"lines","start":1,"end":3,"text":""})", ""},
+      {"from empty", "", R"({"kind":"lines","start":1,"end":1,"text":"new\n"})", "new\n"},
+      {"cancelling", "ab", R"({"kind":"replace","old":"a","new":"ab","count":1},{"kind":"replace","old":"b","new":"","count":1})", "ab"},
+      {"same text", "keep\n", R"({"kind":"replace","old":"keep","new":"keep","count":1})", "keep\n"},
+      {"many", "0123456789\n",
+       R"({"kind":"replace","old":"1","new":"<1>","count":1},{"kind":"replace","old":"2","new":"","count":1},)"
+       R"({"kind":"replace","old":"3","new":"<3>","count":1},{"kind":"replace","old":"4","new":"<4>","count":1},)"
+       R"({"kind":"replace","old":"5","new":"<5>","count":1},{"kind":"replace","old":"6","new":"<6>","count":1},)"
+       R"({"kind":"replace","old":"7","new":"<7>","count":1},{"kind":"replace","old":"8","new":"<8>","count":1},)"
+       R"({"kind":"replace","old":"9","new":"<9>","count":1})",
+       "0<1><3><4><5><6><7><8><9>\n"},
+      {"many cancelling", "abcdefghij",
+       R"({"kind":"replace","old":"a","new":"ab","count":1},{"kind":"replace","old":"b","new":"","count":1},)"
+       R"({"kind":"replace","old":"c","new":"cd","count":1},{"kind":"replace","old":"d","new":"","count":1},)"
+       R"({"kind":"replace","old":"e","new":"ef","count":1},{"kind":"replace","old":"f","new":"","count":1},)"
+       R"({"kind":"replace","old":"g","new":"gh","count":1},{"kind":"replace","old":"h","new":"","count":1},)"
+       R"({"kind":"replace","old":"i","new":"ij","count":1},{"kind":"replace","old":"j","new":"","count":1})",
+       "abcdefghij"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("f.txt", c.before);
+    const std::string request =
+        R"({"path":"f.txt","revision":")" + revision(c.before) + R"(","edits":[)" + c.edits + "]}";
+    const auto r = run_edit({"--repo", dir.path(), "apply"}, RunOptions{.input = request});
+    const bool changed = c.after != c.before;
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.substr(0, r.out.find(R"(,"durability_warning")")),
+              R"({"data":{"applied":)" + std::string(changed ? "true" : "false") + R"(,"bytes_after":)" +
+                  std::to_string(c.after.size()) + R"(,"bytes_before":)" + std::to_string(c.before.size()) +
+                  R"(,"changed":)" + (changed ? "true" : "false"));
+    EXPECT_EQ(member(r.out, "revision_after"), testing::digest(c.after));
+    EXPECT_EQ(dir.read("f.txt"), c.after);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"f.txt"});
+  }
+}
+
 // A file capability grants privilege as set-user-ID does; carrying it over to
 // new content would keep that privilege, so such a file is not edited.
 TEST(Apply, FileWithCapabilitiesIsReadButNotEdited) {

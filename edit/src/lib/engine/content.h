@@ -28,4 +28,21 @@ Result<std::size_t> new_length(std::string_view text, const std::vector<Change>&
 /// `length` is what new_length returned.
 Content build_content(std::string_view text, const std::vector<Change>& changes, std::size_t length);
 
+/// ContentParts: the new content as the parts it is made of, in order. A few
+/// changes leave it as the text's unchanged stretches and the replacements
+/// between them, borrowed and not copied; many are built into `built`, the
+/// one part then.
+struct ContentParts {
+  std::vector<std::string_view> parts;
+  Content built;
+  std::size_t size = 0;
+};
+
+/// content_parts: the new content of `text` under `changes` (as for
+/// build_content), as parts.
+ContentParts content_parts(std::string_view text, const std::vector<Change>& changes, std::size_t length);
+
+/// same_text: whether the parts make up exactly `text`.
+bool same_text(std::string_view text, const ContentParts& content);
+
 }  // namespace tuvel

@@ -1,7 +1,6 @@
 #include "engine/run_edit.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,10 +22,6 @@ bool is_hex_digest(std::string_view revision) {
   });
 }
 
-bool same_bytes(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
-}
-
 }  // namespace
 
 Result<Json> run_edit(const Repo& repo, const EditRequest& request, bool preview) {
@@ -45,13 +40,13 @@ Result<Json> run_edit(const Repo& repo, const EditRequest& request, bool preview
   }
   TUVEL_TRY(const std::vector<Change> changes, resolve(snapshot, request.edits, read.line_feeds));
   TUVEL_TRY(const std::size_t length, new_length(snapshot, changes));
-  const Content content = build_content(snapshot, changes, length);
-  const bool changed = !same_bytes(snapshot, content.view());
-  const std::string revision_after = changed ? revision(content.view()) : revision_before;
+  const ContentParts content = content_parts(snapshot, changes, length);
+  const bool changed = !same_text(snapshot, content);
+  const std::string revision_after = changed ? revision(content.parts) : revision_before;
 
   std::optional<std::string> warning;
   if (!preview && changed) {
-    TUVEL_TRY(warning, publish(source, snapshot, content.view()));
+    TUVEL_TRY(warning, publish(source, snapshot, content.parts));
   }
 
   JsonObject result{

@@ -11,11 +11,11 @@
 namespace tuvel {
 
 Result<std::optional<std::string>> publish(Source& source, std::string_view old_bytes,
-                                           std::string_view new_bytes) {
+                                           std::span<const std::string_view> new_parts) {
   if (!source.for_edit) return Error::plain("publication requires a writer lock");
   TUVEL_TRY(StagingFile staging, reserve_staging(source));
   TUVEL_CHECK(confirm_ownership(staging, source));
-  TUVEL_CHECK(fill_staging(staging, source, new_bytes));
+  TUVEL_CHECK(fill_staging(staging, source, new_parts));
   // The new content is on stable storage before its name can appear.
   TUVEL_CHECK(full_sync(staging.handle()));
 
@@ -32,6 +32,11 @@ Result<std::optional<std::string>> publish(Source& source, std::string_view old_
   std::optional<std::string> warning;
   if (Status flushed = full_sync(dir); !flushed) warning = flushed.error().render();
   return warning;
+}
+
+Result<std::optional<std::string>> publish(Source& source, std::string_view old_bytes,
+                                           std::string_view new_bytes) {
+  return publish(source, old_bytes, std::span<const std::string_view>(&new_bytes, 1));
 }
 
 }  // namespace tuvel

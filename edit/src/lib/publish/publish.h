@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,8 +12,12 @@
 
 namespace tuvel {
 
-/// Replaces the file of `source` (opened for edit) with `new_bytes` after
-/// confirming it still holds `old_bytes`. Gives the directory-flush warning.
+/// Replaces the file of `source` (opened for edit) with the new content, the
+/// concatenation of `new_parts`, after confirming it still holds `old_bytes`.
+/// Gives the directory-flush warning.
+Result<std::optional<std::string>> publish(Source& source, std::string_view old_bytes,
+                                           std::span<const std::string_view> new_parts);
+/// The same with the new content in one piece.
 Result<std::optional<std::string>> publish(Source& source, std::string_view old_bytes,
                                            std::string_view new_bytes);
 

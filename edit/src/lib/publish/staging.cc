@@ -64,8 +64,8 @@ Status write_all(int fd, std::string_view bytes) {
 
 Status write_staging(const StagingFile& staging, std::string_view bytes) { return write_all(staging.handle(), bytes); }
 
-Status fill_staging(StagingFile& staging, const Source& source, std::string_view bytes) {
-  TUVEL_CHECK(write_all(staging.handle(), bytes));
+Status fill_staging(StagingFile& staging, const Source& source, std::span<const std::string_view> parts) {
+  for (const std::string_view part : parts) TUVEL_CHECK(write_all(staging.handle(), part));
   while (::fchmod(staging.handle(), source.status.st_mode & 07777) != 0) {
     if (errno != EINTR) return Error::os(errno);
   }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -49,9 +50,10 @@ Result<StagingFile> reserve_staging_in(int dir);
 /// confirm_ownership: the staging file must have the source's owner and group,
 /// or the replacement would change them.
 Status confirm_ownership(const StagingFile& staging, const Source& source);
-/// fill_staging: writes `bytes`, then copies the source's permission bits,
-/// ACL and extended attributes onto the staging file.
-Status fill_staging(StagingFile& staging, const Source& source, std::string_view bytes);
+/// fill_staging: writes the parts of the new content in order, then copies
+/// the source's permission bits, ACL and extended attributes onto the
+/// staging file.
+Status fill_staging(StagingFile& staging, const Source& source, std::span<const std::string_view> parts);
 /// write_staging: writes all of `bytes` to the staging file.
 Status write_staging(const StagingFile& staging, std::string_view bytes);
 

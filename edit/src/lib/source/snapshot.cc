@@ -173,10 +173,12 @@ Result<bool> snapshot_matches(Source& source, std::string_view expected) {
   return false;
 }
 
-std::string revision(std::string_view bytes) {
+std::string revision(std::string_view bytes) { return revision(std::span<const std::string_view>(&bytes, 1)); }
+
+std::string revision(std::span<const std::string_view> parts) {
   blake3_hasher hasher;
   blake3_hasher_init(&hasher);
-  blake3_hasher_update(&hasher, bytes.data(), bytes.size());
+  for (const std::string_view part : parts) blake3_hasher_update(&hasher, part.data(), part.size());
   return hex_digest(hasher);
 }
 

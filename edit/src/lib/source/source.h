@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,5 +76,7 @@ Result<bool> snapshot_matches(Source& source, std::string_view expected);
 Result<Snapshot> read_snapshot_and_revision(Source& source);
 /// revision: BLAKE3 digest of `bytes` as 64 lowercase hex digits.
 std::string revision(std::string_view bytes);
+/// The revision of the text that `parts` make up in order.
+std::string revision(std::span<const std::string_view> parts);
 
 }  // namespace tuvel
