@@ -2,7 +2,6 @@
 
 #include "cli.h"
 #include "jsonrpc.h"
-#include "line_reader.h"
 #include "main/cli.h"
 #include "tools.h"
 
