@@ -62,6 +62,9 @@ std::string Server::overlong_answer() {
 }
 
 std::optional<std::string> Server::handle(std::string_view line) {
+  // The line feed ends the message; left in, it would move the parser's
+  // reported position of a truncated message to a line that is not there.
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
   std::string failure;
   bool too_deep = false;
   std::optional<ordered_json> parsed = parse(line, failure, too_deep);

@@ -62,11 +62,11 @@ TEST(McpSession, ProtocolFaultsAreAnsweredAndTheSessionGoesOn) {
                              "parse error at line 1, column 2: syntax error while parsing value - invalid literal; "
                              "last read: 'no'")},
       {"", rpc_error("null", -32700,
-                     "parse error at line 2, column 1: syntax error while parsing value - unexpected end of input; "
+                     "parse error at line 1, column 1: syntax error while parsing value - unexpected end of input; "
                      "expected '[', '{', or a literal")},
       {R"({"jsonrpc":"2.0","id":1,"method":"ping")",
        rpc_error("null", -32700,
-                 "parse error at line 2, column 1: syntax error while parsing object - unexpected end of input; "
+                 "parse error at line 1, column 40: syntax error while parsing object - unexpected end of input; "
                  "expected '}'")},
       {"\"caf\xC3\"", rpc_error("null", -32700,
                                 "parse error at line 1, column 6: syntax error while parsing value - invalid string: "
