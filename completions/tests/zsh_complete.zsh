@@ -1,0 +1,27 @@
+# Types LINE and a tab into an interactive zsh that loads the completions of
+# DIR, and appends every match the completion adds to HITS, one per line.
+#
+# usage: zsh -f zsh_complete.zsh DIR HITS LINE
+dir=$1 hits=$2 line=$3
+zmodload zsh/zpty || exit 1
+zpty z zsh -f -i
+zpty -w z "PS1='' PS2=''; fpath=(${(q)dir} \$fpath); autoload -U compinit; compinit -u -D"
+# compadd records what it is given, then adds it as usual; the calls that
+# only ask (-O, -A, -D) pass straight through.
+zpty -w z "compadd() {
+  if [[ \${@[1,(i)(-|--)]} == *-(O|A|D)\\ * ]]; then builtin compadd \"\$@\"; return; fi
+  local -a __hits; builtin compadd -A __hits \"\$@\"
+  (( \$#__hits )) && print -rl -- \$__hits >> ${(q)hits}
+  builtin compadd \"\$@\"
+}"
+zpty -w z 'print -r -- "<READY>"'
+zpty -r z out '*<READY>*'
+# zle reads keys in order, so the line is cleared only once the tab's
+# completion has run.
+zpty -w -n z "$line"$'\t'
+zpty -w -n z $'\C-u'
+zpty -w z 'print -r -- "<DONE>"'
+# The typed command echoes the marker once, its output a second time.
+zpty -r z out '*<DONE>*'
+zpty -r z out '*<DONE>*'
+zpty -d z
