@@ -80,7 +80,7 @@ void BM_Build(benchmark::State& state) {
   const auto length = tuvel::new_length(text, *changes);
   for (auto _ : state) {
     tuvel::Content content = tuvel::build_content(text, *changes, *length);
-    benchmark::DoNotOptimize(content.bytes.get());
+    benchmark::DoNotOptimize(content.bytes.data());
     benchmark::ClobberMemory();
   }
 }
@@ -95,7 +95,7 @@ void BM_ResolveAndBuild(benchmark::State& state) {
     }
     auto length = tuvel::new_length(text, *changes);
     tuvel::Content content = tuvel::build_content(text, *changes, *length);
-    benchmark::DoNotOptimize(content.bytes.get());
+    benchmark::DoNotOptimize(content.bytes.data());
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
