@@ -19,6 +19,13 @@ registered=$(zsh -f -c "fpath=($dir \$fpath); autoload -U compinit; compinit -u 
     print -r -- \$_comps[tuvel-edit] \$_comps[tuvel-mcp] \$_comps[tuvel-speech]")
 [[ $registered == '_tuvel-edit _tuvel-mcp _tuvel-speech' ]] || fail "registered: $registered"
 
+# Typing needs a pseudo-terminal; without one only the checks above can run.
+if ! zsh -f -c 'zmodload zsh/zpty && zpty probe true && zpty -d probe' 2>/dev/null; then
+    ((failures == 0)) || exit 1
+    echo 'no pseudo-terminal: typed command lines not tried'
+    exit 77
+fi
+
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/repo/sub" "$tmp/repo/.git" "$tmp/work/clips"
