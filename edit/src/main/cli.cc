@@ -65,9 +65,6 @@ std::string help_text(const std::string& bin, Level level, const Style& st) {
     t += row(st, "    --repo <REPO>", 17, "[default: .]");
     t += row(st, "-h, --help", 17, "Print help");
     t += row(st, "-V, --version", 17, "Print version");
-    t += "\nEvery answer is one JSON line on stdout: {\"data\":...,\"ok\":true,\"version\":1}\n"
-         "or {\"error\":{\"code\":...,\"message\":...},\"ok\":false,\"version\":1}.\n"
-         "Exit status: 0 when \"ok\" is true, 2 otherwise (batch: 0 at end of input).\n";
     return t;
   }
   if (level == Level::Read) {
@@ -86,12 +83,6 @@ std::string help_text(const std::string& bin, Level level, const Style& st) {
   }
   t += row(st, "    --repo <REPO>", 17, "[default: .]");
   t += row(st, "-h, --help", 17, "Print help");
-  if (level == Level::Apply) {
-    t += "\nstdin: {\"path\":...,\"revision\":...,\"edits\":[{\"kind\":\"lines\",\"start\":1,\"end\":2,\"text\":...}\n"
-         "       or {\"kind\":\"replace\",\"old\":...,\"new\":...,\"count\":1}]} (at most 2 MiB)\n";
-  } else {
-    t += "\nEach stdin line: {\"op\":\"read\"|\"preview\"|\"apply\",\"request\":{...}}; one answer line each.\n";
-  }
   return t;
 }
 
