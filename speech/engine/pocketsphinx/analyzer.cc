@@ -49,13 +49,17 @@ void silenceDecoderLog() {
   err_set_callback(keepErrors, nullptr);
 }
 
-PocketSphinxAnalyzer::PocketSphinxAnalyzer(PocketSphinxTranscriber& transcriber)
-    : transcriber_(transcriber), loader_([this] {
+PocketSphinxAnalyzer::PocketSphinxAnalyzer(PocketSphinxTranscriber& transcriber,
+                                           std::shared_ptr<LoadGate> gate)
+    : transcriber_(transcriber), gate_(std::move(gate)), loader_([this] {
+        if (!gate_->wait()) return;
         if (Expected<void> started = start(); !started) loadFailure_ = std::move(started).error();
       }) {}
 
 PocketSphinxAnalyzer::~PocketSphinxAnalyzer() {
-  // A load cannot be interrupted; it is waited for even when the audio failed.
+  // Without audio the load never starts; once started it cannot be
+  // interrupted and is waited for.
+  gate_->cancel();
   if (loader_.joinable()) loader_.join();
   if (decoder_ != nullptr) ps_free(decoder_);
 }
@@ -100,6 +104,7 @@ Expected<void> PocketSphinxAnalyzer::start() {
 }
 
 Expected<std::optional<double>> PocketSphinxAnalyzer::analyzeSequence(AudioFile& audio) {
+  gate_->open();  // audio opened elsewhere than through the engine is readable too
   if (loader_.joinable()) loader_.join();
   if (loadFailure_) return *loadFailure_;
 

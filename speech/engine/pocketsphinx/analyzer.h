@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/pocketsphinx/load_gate.h"
 #include "engine/pocketsphinx/model.h"
 #include "engine/result_channel.h"
 #include "engine/speech_engine.h"
@@ -33,11 +34,12 @@ class PocketSphinxTranscriber final : public Transcriber {
   ResultChannel channel_;
 };
 
-/// Starts loading the model at once, so that the load overlaps opening and
-/// reading the audio; the analysis waits for it.
+/// Loads the model on a thread of its own as soon as `gate` opens, which the
+/// engine does once the audio is known to be readable, so that the load
+/// overlaps reading the audio; the analysis waits for it.
 class PocketSphinxAnalyzer final : public Analyzer {
  public:
-  explicit PocketSphinxAnalyzer(PocketSphinxTranscriber& transcriber);
+  PocketSphinxAnalyzer(PocketSphinxTranscriber& transcriber, std::shared_ptr<LoadGate> gate);
   ~PocketSphinxAnalyzer() override;
 
   Expected<std::optional<double>> analyzeSequence(AudioFile& audio) override;
@@ -53,6 +55,7 @@ class PocketSphinxAnalyzer final : public Analyzer {
   bool inUtterance_ = false;  // speech heard since the utterance began
   bool spoken_ = false;       // some text delivered already
   std::optional<PlatformError> loadFailure_;
+  std::shared_ptr<LoadGate> gate_;
   std::thread loader_;  // last: it uses the members above
 };
 

@@ -38,7 +38,7 @@ struct FrameFreer {
   void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
 
-class FfmpegAudioFile final : public AudioFile {
+class FfmpegAudioFile final : public DecodedAudio {
  public:
   FfmpegAudioFile(std::unique_ptr<AVFormatContext, FormatCloser> format,
                   std::unique_ptr<AVCodecContext, CodecFreer> codec,
@@ -51,6 +51,17 @@ class FfmpegAudioFile final : public AudioFile {
         stream_(stream) {}
 
   bool allocated() const { return packet_ && frame_; }
+
+  std::optional<std::size_t> expectedSamples() const override {
+    const AVStream* stream = format_->streams[stream_];
+    double seconds = -1;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+      seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0)
+      seconds = static_cast<double>(format_->duration) / AV_TIME_BASE;
+    if (seconds < 0) return std::nullopt;
+    return static_cast<std::size_t>(seconds * SAMPLE_RATE);
+  }
 
   Expected<std::size_t> read(std::span<std::int16_t> into) override {
     std::size_t filled = 0;
@@ -144,7 +155,7 @@ class FfmpegAudioFile final : public AudioFile {
 
 }  // namespace
 
-Expected<std::unique_ptr<AudioFile>> openAudioFile(const std::string& path) {
+Expected<std::unique_ptr<DecodedAudio>> openAudioFile(const std::string& path) {
   // Only the local file protocol: the path is never read as a URL.
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
@@ -184,14 +195,14 @@ Expected<std::unique_ptr<AudioFile>> openAudioFile(const std::string& path) {
   auto file = std::make_unique<FfmpegAudioFile>(std::move(format), std::move(codec),
                                                 std::move(resampler), stream);
   if (!file->allocated()) return ffmpegError(AVERROR(ENOMEM));
-  return std::unique_ptr<AudioFile>(std::move(file));
+  return std::unique_ptr<DecodedAudio>(std::move(file));
 }
 
 }  // namespace tuvel::speech::pocketsphinx
 
 extern "C" __attribute__((visibility("default")))
-tuvel::speech::Expected<std::unique_ptr<tuvel::speech::AudioFile>>
-tuvel_speech_open_audio_v1(const std::string& path) {
+tuvel::speech::Expected<std::unique_ptr<tuvel::speech::pocketsphinx::DecodedAudio>>
+tuvel_speech_open_audio_v2(const std::string& path) {
   av_log_set_level(AV_LOG_QUIET);
   return tuvel::speech::pocketsphinx::openAudioFile(path);
 }

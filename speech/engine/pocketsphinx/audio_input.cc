@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <vector>
 
@@ -33,6 +35,7 @@ Expected<std::pair<void*, AudioEntry>, std::string> loadModule(const std::string
 }  // namespace
 
 /// PrereadAudio - samples read ahead, then whatever the source still holds.
+/// They are kept in pieces as read, so the buffer never moves or doubles.
 class PrereadAudio final : public AudioFile {
  public:
   static constexpr std::size_t CHUNK_SAMPLES = 16384;
@@ -43,8 +46,9 @@ class PrereadAudio final : public AudioFile {
   ~PrereadAudio() override { source_.reset(); }
 
   Expected<void> preread(std::size_t limit) {
-    std::vector<std::int16_t> chunk(CHUNK_SAMPLES);
-    while (samples_.size() < limit) {
+    std::size_t total = 0;
+    while (total < limit) {
+      std::vector<std::int16_t> chunk(CHUNK_SAMPLES);
       Expected<std::size_t> got = source_->read(chunk);
       if (!got) return std::move(got).error();
       if (got.value() == 0) {
@@ -53,27 +57,35 @@ class PrereadAudio final : public AudioFile {
         input_.unload();
         break;
       }
-      samples_.insert(samples_.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got.value()));
+      chunk.resize(got.value());
+      total += got.value();
+      chunks_.push_back(std::move(chunk));
     }
     return {};
   }
 
   Expected<std::size_t> read(std::span<std::int16_t> into) override {
-    if (next_ < samples_.size()) {
-      std::size_t n = std::min(into.size(), samples_.size() - next_);
-      std::memcpy(into.data(), samples_.data() + next_, n * sizeof(std::int16_t));
+    std::size_t filled = 0;
+    while (filled < into.size() && !chunks_.empty()) {
+      const std::vector<std::int16_t>& chunk = chunks_.front();
+      const std::size_t n = std::min(into.size() - filled, chunk.size() - next_);
+      std::memcpy(into.data() + filled, chunk.data() + next_, n * sizeof(std::int16_t));
+      filled += n;
       next_ += n;
-      return n;
+      if (next_ == chunk.size()) {
+        chunks_.pop_front();
+        next_ = 0;
+      }
     }
-    if (!source_) return std::size_t{0};
+    if (filled > 0 || !source_) return filled;
     return source_->read(into);
   }
 
  private:
   AudioInput& input_;
   std::unique_ptr<AudioFile> source_;
-  std::vector<std::int16_t> samples_;
-  std::size_t next_ = 0;
+  std::deque<std::vector<std::int16_t>> chunks_;
+  std::size_t next_ = 0;  // into chunks_.front()
 };
 
 AudioInput::AudioInput(std::string module, void* library, AudioEntry entry)
@@ -103,14 +115,18 @@ void AudioInput::unload() {
   entry_ = nullptr;
 }
 
-Expected<std::unique_ptr<AudioFile>> AudioInput::open(const std::string& path) {
+Expected<std::unique_ptr<AudioFile>> AudioInput::open(const std::string& path,
+                                                      const std::function<void()>& readable) {
   if (Expected<void> loaded = reload(); !loaded) return std::move(loaded).error();
-  Expected<std::unique_ptr<AudioFile>> source = entry_(path);
-  if (!source) return source;
+  Expected<std::unique_ptr<DecodedAudio>> source = entry_(path);
+  if (!source) return std::move(source).error();
+  readable();
+  const std::size_t limit = std::size_t{MAX_PREREAD_SECONDS} * AudioFile::SAMPLE_RATE;
+  // Holding a long recording whole would cost more than keeping FFmpeg.
+  if (std::optional<std::size_t> expected = source.value()->expectedSamples(); expected && *expected > limit)
+    return std::unique_ptr<AudioFile>(std::move(source).value());
   auto audio = std::make_unique<PrereadAudio>(*this, std::move(source).value());
-  if (Expected<void> read = audio->preread(std::size_t{MAX_PREREAD_SECONDS} * AudioFile::SAMPLE_RATE);
-      !read)
-    return std::move(read).error();
+  if (Expected<void> read = audio->preread(limit); !read) return std::move(read).error();
   return std::unique_ptr<AudioFile>(std::move(audio));
 }
 

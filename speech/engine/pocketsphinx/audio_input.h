@@ -2,8 +2,10 @@
 // AudioInput - the FFmpeg audio module, loaded beside the plug-in, and audio
 // files read through it. A recording of up to MAX_PREREAD_SECONDS is read
 // whole when it is opened and the module unloaded, so that FFmpeg's libraries
-// are gone before the recognizer loads its model; longer ones stream.
+// are gone before the recognizer is at work; a longer one, as its container
+// tells, is decoded as it is recognised, never held whole.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,7 +26,10 @@ class AudioInput {
   AudioInput& operator=(const AudioInput&) = delete;
   ~AudioInput();
 
-  Expected<std::unique_ptr<AudioFile>> open(const std::string& path);
+  /// Opens the file at `path`; `readable` is called as soon as it is known
+  /// to be audio, before it is read.
+  Expected<std::unique_ptr<AudioFile>> open(const std::string& path,
+                                            const std::function<void()>& readable);
 
  private:
   friend class PrereadAudio;

@@ -52,15 +52,21 @@ class PocketSphinxEngine final : public SpeechEngine {
 
   std::unique_ptr<Analyzer> makeAnalyzer(std::span<Transcriber* const> modules) override {
     // One recognition module is all tuvel-speech asks for.
-    return std::make_unique<PocketSphinxAnalyzer>(*static_cast<PocketSphinxTranscriber*>(modules[0]));
+    gate_ = std::make_shared<LoadGate>();
+    return std::make_unique<PocketSphinxAnalyzer>(*static_cast<PocketSphinxTranscriber*>(modules[0]),
+                                                  gate_);
   }
 
   Expected<std::unique_ptr<AudioFile>> openAudioFile(const std::string& path) override {
-    return audio_->open(path);
+    // The model is loaded once the file has been found to be audio.
+    return audio_->open(path, [gate = gate_] {
+      if (gate) gate->open();
+    });
   }
 
  private:
   std::unique_ptr<AudioInput> audio_;
+  std::shared_ptr<LoadGate> gate_;  // of the analyzer made last
 };
 
 }  // namespace
