@@ -17,7 +17,7 @@ done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/repo/sub" "$tmp/repo/.git" "$tmp/work/clips"
-touch "$tmp/repo/a.txt" "$tmp/repo/.env" "$tmp/repo/sub/c.txt" "$tmp/work/talk.wav" "$tmp/work/notes.txt"
+touch "$tmp/repo/a.txt" "$tmp/repo/.env" "$tmp/repo/sub/c.txt" "$tmp/work/talk.wav" "$tmp/work/MEMO.M4A" "$tmp/work/notes.txt"
 ln -s a.txt "$tmp/repo/link"
 cd "$tmp/work" || exit 1
 
@@ -41,7 +41,7 @@ tuvel-edit read --st|--start
 tuvel-edit apply --|--help --preview --repo
 tuvel-edit help |apply batch help read
 tuvel-edit help read |
-tuvel-speech |clips/ talk.wav
+tuvel-speech |MEMO.M4A clips/ talk.wav
 tuvel-speech a.wav |en-US
 tuvel-speech a.wav en-US |
 tuvel-mcp --|--help --repo --version

@@ -29,7 +29,7 @@ fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/repo/sub" "$tmp/repo/.git" "$tmp/work/clips"
-touch "$tmp/repo/a.txt" "$tmp/repo/.env" "$tmp/repo/sub/c.txt" "$tmp/work/talk.wav" "$tmp/work/notes.txt"
+touch "$tmp/repo/a.txt" "$tmp/repo/.env" "$tmp/repo/sub/c.txt" "$tmp/work/talk.wav" "$tmp/work/MEMO.M4A" "$tmp/work/notes.txt"
 ln -s a.txt "$tmp/repo/link"
 cd "$tmp/work" || exit 1
 
@@ -50,11 +50,11 @@ tuvel-edit --repo ../repo --|--help --version
 tuvel-edit --repo ../repo read |a.txt sub
 tuvel-edit read --repo=../repo s|sub
 tuvel-edit read --repo ../repo .|.env
-tuvel-edit read |clips notes.txt talk.wav
+tuvel-edit read |MEMO.M4A clips notes.txt talk.wav
 tuvel-edit read --st|--start
 tuvel-edit apply --|--help --preview --repo
 tuvel-edit help |apply batch help read
-tuvel-speech |clips talk.wav
+tuvel-speech |MEMO.M4A clips talk.wav
 tuvel-speech a.wav |en-US
 tuvel-mcp --|--help --repo --version
 tuvel-mcp --repo |clips
