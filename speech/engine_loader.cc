@@ -21,11 +21,17 @@ LoadedEngine::~LoadedEngine() {
   if (library_ != nullptr) ::dlclose(library_);
 }
 
-Expected<LoadedEngine, Unavailable> loadEngine() {
+Expected<std::string, Unavailable> moduleFolder() {
   std::error_code error;
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return Unavailable{"/proc/self/exe: " + error.message()};
-  const std::string plugin = (self.parent_path() / ENGINE_PLUGIN).string();
+  const std::filesystem::path own = self.parent_path();
+  if (std::filesystem::exists(own / ENGINE_PLUGIN, error)) return own.string();
+  return (own / TUVEL_PLUGIN_RELDIR).lexically_normal().string();
+}
+
+Expected<LoadedEngine, Unavailable> loadEngine(const std::string& folder) {
+  const std::string plugin = (std::filesystem::path(folder) / ENGINE_PLUGIN).string();
 
   void* library = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return Unavailable{::dlerror(), moduleFileMissing(plugin)};

@@ -1,5 +1,6 @@
 #pragma once
-// loadEngine - loads the speech engine plug-in that sits beside the program.
+// loadEngine - loads the speech engine plug-in from the program's module
+// folder.
 
 #include <memory>
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace tuvel::speech {
 
-/// The plug-in's file name, in the program's own directory.
+/// The plug-in's file name, in the module folder.
 inline constexpr const char* ENGINE_PLUGIN = "tuvel-speech-pocketsphinx.so";
 
 /// LoadedEngine - the engine and the plug-in that holds its code; the engine
@@ -27,8 +28,14 @@ class LoadedEngine {
   std::unique_ptr<SpeechEngine> engine_;
 };
 
-/// The engine, or why it could not be loaded (the loader's own text: the
-/// plug-in, the audio module or one of the engine's libraries is missing).
-Expected<LoadedEngine, Unavailable> loadEngine();
+/// The folder of the program's modules, found from /proc/self/exe: the
+/// program's own folder when the plug-in sits there (a build tree), otherwise
+/// TUVEL_PLUGIN_RELDIR from it (an installation, wherever its prefix).
+Expected<std::string, Unavailable> moduleFolder();
+
+/// The engine from the plug-in in `folder`, or why it could not be loaded (the
+/// loader's own text: the plug-in, the audio module or one of the engine's
+/// libraries is missing).
+Expected<LoadedEngine, Unavailable> loadEngine(const std::string& folder);
 
 }  // namespace tuvel::speech

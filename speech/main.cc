@@ -50,14 +50,17 @@ int run(int argc, char** argv) {
   const std::string path = absolutePath(argv[1]);
   if (!exists(path)) die("audio file not found: " + path, 66);
 
-  Expected<LoadedEngine, Unavailable> loaded = loadEngine();
+  Expected<std::string, Unavailable> folder = moduleFolder();
+  Expected<LoadedEngine, Unavailable> loaded =
+      folder ? loadEngine(folder.value()) : Expected<LoadedEngine, Unavailable>(folder.error());
   if (!loaded) {
     // Packages bring back the engine's libraries, not the program's own modules.
     const Unavailable& unavailable = loaded.error();
     die("speech engine PocketSphinx not available (" + unavailable.why +
             (unavailable.ownModuleMissing
                  ? "); the program's own modules tuvel-speech-pocketsphinx.so and "
-                   "tuvel-speech-ffmpeg.so must sit beside it, as cmake --install puts them"
+                   "tuvel-speech-ffmpeg.so must sit in " + folder.value() +
+                       ", as cmake --install puts them"
                  : "); install it with: sudo apt-get install libpocketsphinx3 libsphinxbase3 "
                    "pocketsphinx-en-us libavformat59 libavcodec59 libswresample4 libavutil57"),
         2);

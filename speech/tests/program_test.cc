@@ -22,6 +22,9 @@ using testing::shell;
 
 const std::string PROGRAM = TUVEL_SPEECH_BIN;
 const std::string PLUGIN = TUVEL_SPEECH_PLUGIN;
+const std::string AUDIO_MODULE = fs::path(PLUGIN).replace_filename("tuvel-speech-ffmpeg.so");
+// Where an installation keeps the modules, from the program's folder.
+const std::string PLUGIN_RELDIR = TUVEL_PLUGIN_RELDIR;
 const std::string FAKE_PLUGIN = TUVEL_SPEECH_FAKE_PLUGIN;
 const std::string GOFORWARD = "/usr/share/pocketsphinx/test/data/goforward.raw";
 const std::string MODEL_DIR = "/usr/share/pocketsphinx/model";
@@ -29,9 +32,10 @@ const std::string USAGE = "tuvel-speech: usage: tuvel-speech <audio-file> [bcp47
 const std::string INSTALL_ENGINE =
     "; install it with: sudo apt-get install libpocketsphinx3 libsphinxbase3 pocketsphinx-en-us "
     "libavformat59 libavcodec59 libswresample4 libavutil57\n";
-const std::string OWN_MODULES =
-    "; the program's own modules tuvel-speech-pocketsphinx.so and tuvel-speech-ffmpeg.so must "
-    "sit beside it, as cmake --install puts them\n";
+std::string ownModules(const std::string& folder) {
+  return "; the program's own modules tuvel-speech-pocketsphinx.so and tuvel-speech-ffmpeg.so "
+         "must sit in " + folder + ", as cmake --install puts them\n";
+}
 
 class Program : public ::testing::Test {
  protected:
@@ -78,15 +82,23 @@ class Program : public ::testing::Test {
     return runProgram(launch);
   }
 
-  // A copy of the program in a directory of its own, beside `plugin` if any.
-  static std::string installAlone(const std::string& name, const std::string& plugin) {
-    const fs::path where = fs::path(dir_) / name;
-    fs::create_directories(where);
-    fs::copy_file(PROGRAM, where / "tuvel-speech", fs::copy_options::overwrite_existing);
-    if (!plugin.empty())
-      fs::copy_file(plugin, where / "tuvel-speech-pocketsphinx.so",
-                    fs::copy_options::overwrite_existing);
-    return (where / "tuvel-speech").string();
+  // A copy of the program in `name`/bin, with copies of `modules` (as the
+  // engine plug-in, then the audio module) in `folder` from there.
+  static std::string installAlone(const std::string& name, const std::vector<std::string>& modules,
+                                  const std::string& folder = ".") {
+    const fs::path bin = fs::path(dir_) / name / "bin";
+    fs::create_directories(bin / folder);
+    fs::copy_file(PROGRAM, bin / "tuvel-speech", fs::copy_options::overwrite_existing);
+    const char* names[] = {"tuvel-speech-pocketsphinx.so", "tuvel-speech-ffmpeg.so"};
+    for (std::size_t i = 0; i < modules.size(); ++i)
+      fs::copy_file(modules[i], bin / folder / names[i], fs::copy_options::overwrite_existing);
+    return (bin / "tuvel-speech").string();
+  }
+
+  // The folder `relative` from the program of installAlone(name, ...).
+  static std::string folderOf(const std::string& name, const std::string& relative) {
+    const fs::path folder = (fs::path(dir_) / name / "bin" / relative).lexically_normal();
+    return (folder.has_filename() ? folder : folder.parent_path()).string();
   }
 
   static bool canUnshare() { return shell("unshare --mount true 2>/dev/null") == 0; }
@@ -156,26 +168,53 @@ TEST_F(Program, PathsInMessagesStayOneUtf8Line) {
 
 TEST_F(Program, MissingPluginIsTheUnavailableEngine) {
   // No package brings the program's own modules back: the advice says where
-  // they belong instead.
+  // they belong instead. A plug-in beside the program (a build tree) is
+  // preferred; without one the installation's folder is the place.
   struct Case {
     std::string name;
-    std::string plugin;  // copied beside the program; never the audio module
+    std::vector<std::string> modules;  // never the audio module
+    std::string folder;                // of the modules, from the program's
     std::string missing;
   };
   const Case cases[] = {
-      {"alone", "", "tuvel-speech-pocketsphinx.so"},
-      {"without-audio", PLUGIN, "tuvel-speech-ffmpeg.so"},
+      {"alone", {}, ".", "tuvel-speech-pocketsphinx.so"},
+      {"without-audio", {PLUGIN}, ".", "tuvel-speech-ffmpeg.so"},
+      {"installed-without-audio", {PLUGIN}, PLUGIN_RELDIR, "tuvel-speech-ffmpeg.so"},
   };
   for (const Case& c : cases) {
     Launch launch;
-    launch.program = installAlone(c.name, c.plugin);
+    launch.program = installAlone(c.name, c.modules, c.folder);
     // The file check still comes first.
     expectFailure(speech({path("missing.wav")}, launch), 66,
                   "tuvel-speech: audio file not found: " + path("missing.wav") + "\n");
+    const std::string folder = folderOf(c.name, c.modules.empty() ? PLUGIN_RELDIR : c.folder);
     expectFailure(speech({path("goforward.wav")}, launch), 2,
-                  "tuvel-speech: speech engine PocketSphinx not available (" + path(c.name) + "/" +
+                  "tuvel-speech: speech engine PocketSphinx not available (" + folder + "/" +
                       c.missing + ": cannot open shared object file: No such file or directory)" +
-                      OWN_MODULES);
+                      ownModules(folder));
+  }
+}
+
+TEST_F(Program, ModulesAreFoundBesideTheProgramOrWhereAnInstallationPutsThem) {
+  // The fake engine beside the program shadows the real one installed.
+  struct Case {
+    std::string name;
+    std::vector<std::string> beside;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"installed", {}, "go forward ten meters\n"},
+      {"installed-and-beside", {FAKE_PLUGIN}, "bonjour\n"},
+  };
+  for (const Case& c : cases) {
+    Launch launch;
+    launch.program = installAlone(c.name, {PLUGIN, AUDIO_MODULE}, PLUGIN_RELDIR);
+    installAlone(c.name, c.beside);
+    launch.env = {{"LC_ALL", "de_AT.UTF-8"}};
+    Outcome outcome = speech({path("goforward.wav")}, launch);
+    EXPECT_EQ(outcome.status, 0) << c.name;
+    EXPECT_EQ(outcome.out, c.out) << c.name;
+    EXPECT_EQ(outcome.err, "") << c.name;
   }
 }
 
@@ -206,7 +245,7 @@ TEST_F(Program, MissingEngineLibraryIsTheUnavailableEngine) {
 TEST_F(Program, NoModelForTheLocaleIsStatusThree) {
   // An engine offering only de-DE and fr-CA in place of the real one.
   Launch launch;
-  launch.program = installAlone("french-german", FAKE_PLUGIN);
+  launch.program = installAlone("french-german", {FAKE_PLUGIN});
   struct Case {
     std::vector<std::string> args;
     std::optional<std::string> lang;
