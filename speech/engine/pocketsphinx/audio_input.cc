@@ -6,9 +6,11 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <set>
 #include <vector>
 
 #include "engine/module_file.h"
+#include "engine/pocketsphinx/library_pages.h"
 
 namespace tuvel::speech::pocketsphinx {
 namespace {
@@ -20,7 +22,14 @@ std::string modulePath() {
   return (std::filesystem::path(self.dli_fname).parent_path() / AUDIO_MODULE).string();
 }
 
-Expected<std::pair<void*, AudioEntry>, std::string> loadModule(const std::string& module) {
+struct LoadedModule {
+  void* library;
+  AudioEntry entry;
+  std::vector<std::span<std::byte>> segments;
+};
+
+Expected<LoadedModule, std::string> loadModule(const std::string& module) {
+  const std::set<std::string> before = loadedLibraries();
   void* library = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return std::string(::dlerror());
   auto entry = reinterpret_cast<AudioEntry>(::dlsym(library, TUVEL_SPEECH_AUDIO_ENTRY));
@@ -29,7 +38,7 @@ Expected<std::pair<void*, AudioEntry>, std::string> loadModule(const std::string
     ::dlclose(library);
     return why;
   }
-  return std::pair{library, entry};
+  return LoadedModule{library, entry, readOnlySegmentsSince(before)};
 }
 
 }  // namespace
@@ -88,8 +97,9 @@ class PrereadAudio final : public AudioFile {
   std::size_t next_ = 0;  // into chunks_.front()
 };
 
-AudioInput::AudioInput(std::string module, void* library, AudioEntry entry)
-    : module_(std::move(module)), library_(library), entry_(entry) {}
+AudioInput::AudioInput(std::string module, void* library, AudioEntry entry,
+                       std::vector<std::span<std::byte>> segments)
+    : module_(std::move(module)), library_(library), entry_(entry), segments_(std::move(segments)) {}
 
 AudioInput::~AudioInput() { unload(); }
 
@@ -97,15 +107,18 @@ Expected<std::unique_ptr<AudioInput>, Unavailable> AudioInput::load() {
   std::string module = modulePath();
   auto loaded = loadModule(module);
   if (!loaded) return Unavailable{std::move(loaded).error(), moduleFileMissing(module)};
+  LoadedModule& made = loaded.value();
   return std::unique_ptr<AudioInput>(
-      new AudioInput(std::move(module), loaded.value().first, loaded.value().second));
+      new AudioInput(std::move(module), made.library, made.entry, std::move(made.segments)));
 }
 
 Expected<void> AudioInput::reload() {
   if (library_ != nullptr) return {};
   auto loaded = loadModule(module_);
   if (!loaded) return PlatformError{loaded.error()};
-  std::tie(library_, entry_) = loaded.value();
+  library_ = loaded.value().library;
+  entry_ = loaded.value().entry;
+  segments_ = std::move(loaded.value().segments);
   return {};
 }
 
@@ -113,6 +126,7 @@ void AudioInput::unload() {
   if (library_ != nullptr) ::dlclose(library_);
   library_ = nullptr;
   entry_ = nullptr;
+  segments_.clear();
 }
 
 Expected<std::unique_ptr<AudioFile>> AudioInput::open(const std::string& path,
@@ -122,9 +136,13 @@ Expected<std::unique_ptr<AudioFile>> AudioInput::open(const std::string& path,
   if (!source) return std::move(source).error();
   readable();
   const std::size_t limit = std::size_t{MAX_PREREAD_SECONDS} * AudioFile::SAMPLE_RATE;
-  // Holding a long recording whole would cost more than keeping FFmpeg.
-  if (std::optional<std::size_t> expected = source.value()->expectedSamples(); expected && *expected > limit)
+  // Holding a long recording whole would cost more than keeping FFmpeg, once
+  // the pages that loading it left behind are given back.
+  if (std::optional<std::size_t> expected = source.value()->expectedSamples();
+      expected && *expected > limit) {
+    reclaimPages(segments_);
     return std::unique_ptr<AudioFile>(std::move(source).value());
+  }
   auto audio = std::make_unique<PrereadAudio>(*this, std::move(source).value());
   if (Expected<void> read = audio->preread(limit); !read) return std::move(read).error();
   return std::unique_ptr<AudioFile>(std::move(audio));

@@ -5,9 +5,12 @@
 // are gone before the recognizer is at work; a longer one, as its container
 // tells, is decoded as it is recognised, never held whole.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "engine/pocketsphinx/audio_file.h"
 #include "engine/speech_engine.h"
@@ -33,13 +36,15 @@ class AudioInput {
 
  private:
   friend class PrereadAudio;
-  AudioInput(std::string module, void* library, AudioEntry entry);
+  AudioInput(std::string module, void* library, AudioEntry entry,
+             std::vector<std::span<std::byte>> segments);
   Expected<void> reload();
   void unload();
 
   std::string module_;
   void* library_;
   AudioEntry entry_;
+  std::vector<std::span<std::byte>> segments_;  // read-only, of the libraries it brought in
 };
 
 }  // namespace tuvel::speech::pocketsphinx
