@@ -2,6 +2,10 @@
 // and whole sessions through the built binary.
 #pragma once
 
+#include <cstdlib>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,11 +54,52 @@ inline std::string rpc_error(const std::string& id, int code, const std::string&
          tuvel::testing::json_quote(message) + "}}";
 }
 
+/// Logs each complete answer line of a session (see tuvel::testing::log_answer)
+/// as "mcp {method}", "mcp tools/call {tool}", or "mcp ?" when no one request
+/// line of `input` has its id.
+inline void log_mcp_answers(const std::string& input, const std::string& out) {
+  if (std::getenv("TUVEL_ANSWER_LOG") == nullptr) return;
+  constexpr std::size_t kParsed = std::size_t{1} << 20;
+  std::map<std::string, std::string> kinds;  // id as compact JSON -> kind
+  std::istringstream requests(input);
+  for (std::string line; std::getline(requests, line);) {
+    if (line.size() > kParsed) continue;
+    const nlohmann::json message = nlohmann::json::parse(line, nullptr, false);
+    if (!message.is_object() || !message.contains("id") || !message.contains("method") ||
+        !message["method"].is_string()) {
+      continue;
+    }
+    std::string kind = "mcp " + message["method"].get<std::string>();
+    const auto params = message.find("params");
+    if (kind == "mcp tools/call" && params != message.end() && params->is_object() && params->contains("name") &&
+        (*params)["name"].is_string()) {
+      kind += " " + (*params)["name"].get<std::string>();
+    }
+    const auto [at, added] = kinds.emplace(message["id"].dump(), kind);
+    if (!added && at->second != kind) at->second = "mcp ?";
+  }
+  std::istringstream answers(out);
+  for (std::string line; std::getline(answers, line);) {
+    if (answers.eof()) break;  // a last line without its line feed is not an answer
+    std::string kind = "mcp ?";
+    if (line.size() <= kParsed) {
+      const nlohmann::json answer = nlohmann::json::parse(line, nullptr, false);
+      if (answer.is_object() && answer.contains("id")) {
+        const auto at = kinds.find(answer["id"].dump());
+        if (at != kinds.end()) kind = at->second;
+      }
+    }
+    tuvel::testing::log_answer(kind, line);
+  }
+}
+
 /// Runs one session on `repo` with `input` as standard input.
 inline Run run_mcp(const std::vector<std::string>& args, const std::string& input) {
   tuvel::testing::RunOptions options;
   options.input = input;
-  return tuvel::testing::run(mcp_binary(), args, options);
+  Run run = tuvel::testing::run(mcp_binary(), args, options);
+  log_mcp_answers(input, run.out);
+  return run;
 }
 
 /// Runs an initialized session: `lines` follow initialize, each with a line

@@ -62,6 +62,7 @@ std::string schema_file(const std::string& name) {
   text << in.rdbuf();
   ordered_json schema = ordered_json::parse(text.str());
   schema.erase("$schema");
+  schema.erase("$id");
   return schema.dump();
 }
 

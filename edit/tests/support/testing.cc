@@ -16,6 +16,9 @@
 #include <stdexcept>
 #include <algorithm>
 
+#include "protocol/decode.h"
+#include "protocol/request.h"
+
 extern char** environ;
 
 namespace tuvel::testing {
@@ -125,6 +128,87 @@ std::string failure_line(const std::string& message, const std::string& code) {
 
 std::string edit_binary() { return TUVEL_EDIT_BIN; }
 
+namespace {
+
+constexpr std::size_t kLoggedAnswerBytes = std::size_t{1} << 20;
+
+std::string_view op_name(Op op) {
+  switch (op) {
+    case Op::Read: return "read";
+    case Op::Preview: return "preview";
+    case Op::Apply: return "apply";
+  }
+  return "?";
+}
+
+/// The kind under which the answer to one batch line is logged.
+std::string batch_kind(std::string_view line) {
+  if (line.size() > MAX_REQUEST_BYTES) return "edit ?";
+  Result<Request> request = decode_request(line);
+  return request.ok() ? "edit " + std::string(op_name(request->op)) : "edit ?";
+}
+
+/// The complete lines of `text`, each with its line feed; a last line without
+/// one too when `unfinished` is true.
+std::vector<std::string_view> lines_of(std::string_view text, bool unfinished) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t nl = text.find('\n');
+    if (nl == std::string_view::npos) {
+      if (unfinished) lines.push_back(text);
+      break;
+    }
+    lines.push_back(text.substr(0, nl + 1));
+    text.remove_prefix(nl + 1);
+  }
+  return lines;
+}
+
+}  // namespace
+
+void log_answer(const std::string& kind, std::string_view answer) {
+  const char* dir = std::getenv("TUVEL_ANSWER_LOG");
+  if (dir == nullptr || *dir == '\0') return;
+  if (::mkdir(dir, 0755) != 0 && errno != EEXIST) throw std::runtime_error(std::string("cannot make ") + dir);
+  const std::string record = answer.size() > kLoggedAnswerBytes
+                                 ? "skip " + kind + " " + std::to_string(answer.size()) + "\t\n"
+                                 : kind + "\t" + std::string(answer) + "\n";
+  // One file per test process; one write per record keeps records whole.
+  const std::string path = std::string(dir) + "/answers-" + std::to_string(::getpid()) + ".log";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot open " + path);
+  const ssize_t n = ::write(fd, record.data(), record.size());
+  ::close(fd);
+  if (n != static_cast<ssize_t>(record.size())) throw std::runtime_error("cannot write " + path);
+}
+
+void log_edit_answers(const std::vector<std::string>& args, std::string_view input, std::string_view out) {
+  std::string command;
+  bool preview = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-h" || arg == "--help" || arg == "-V" || arg == "--version") return;
+    if (arg == "--preview") preview = true;
+    if (!command.empty()) continue;
+    if (arg == "--repo") {
+      ++i;
+    } else if (arg.rfind("--repo=", 0) != 0) {
+      command = arg;
+    }
+  }
+  if (command != "read" && command != "apply" && command != "batch") return;
+  const std::vector<std::string_view> requests = lines_of(input, true);
+  std::size_t index = 0;
+  for (std::string_view line : lines_of(out, false)) {
+    line.remove_suffix(1);
+    std::string kind = command == "read" ? "edit read" : "edit apply";
+    if (command == "apply" && preview) kind = "edit preview";
+    if (command == "batch") kind = index < requests.size() ? batch_kind(requests[index]) : "edit ?";
+    log_answer(kind, line);
+    ++index;
+  }
+}
+
 Run run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
@@ -212,6 +296,9 @@ Run run(const std::string& program, const std::vector<std::string>& args, const 
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (program == edit_binary() && !options.stdout_reader_closed) {
+    log_edit_answers(args, options.close_stdin ? std::string_view() : std::string_view(options.input), result.out);
+  }
   return result;
 }
 
@@ -244,6 +331,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& args) {
   in_ = in_pipe[1];
   out_ = out_pipe[0];
   signal(SIGPIPE, SIG_IGN);
+  logged_ = program == edit_binary() && std::find(args.begin(), args.end(), "batch") != args.end();
 }
 
 Child::~Child() {
@@ -254,6 +342,12 @@ Child::~Child() {
 }
 
 void Child::write(const std::string& data) {
+  if (logged_) {
+    written_ += data;
+    for (std::size_t nl; (nl = written_.find('\n')) != std::string::npos; written_.erase(0, nl + 1)) {
+      kinds_.push_back(batch_kind(std::string_view(written_).substr(0, nl + 1)));
+    }
+  }
   std::size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::write(in_, data.data() + done, data.size() - done);
@@ -269,6 +363,10 @@ std::optional<std::string> Child::read_line() {
     if (nl != std::string::npos) {
       std::string line = pending_.substr(0, nl);
       pending_.erase(0, nl + 1);
+      if (logged_) {
+        log_answer(kinds_.empty() ? "edit ?" : kinds_.front(), line);
+        if (!kinds_.empty()) kinds_.pop_front();
+      }
       return line;
     }
     char buf[65536];

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -66,6 +67,17 @@ Run run_edit(const std::vector<std::string>& args, const RunOptions& options = {
 /// Path of the built tuvel-edit.
 std::string edit_binary();
 
+/// Appends one answer line (without its line feed) to the answer log, the
+/// directory that TUVEL_ANSWER_LOG names (set by ctest; nothing is logged
+/// without it), as "{kind}\t{answer}"; schema/tests validates the log after
+/// the tests. An answer over 1 MiB is only noted ("skip {kind} {bytes}"), so
+/// tests of large texts do not make the log large.
+void log_answer(const std::string& kind, std::string_view answer);
+/// Logs the complete answer lines of tuvel-edit run with `args` on `input`,
+/// each under the op that answered it: "edit read", "edit preview", "edit
+/// apply", or "edit ?" for a batch line that does not decode.
+void log_edit_answers(const std::vector<std::string>& args, std::string_view input, std::string_view out);
+
 }  // namespace tuvel::testing
 
 namespace tuvel::testing {
@@ -94,6 +106,10 @@ class Child {
   int in_ = -1;
   int out_ = -1;
   std::string pending_;
+  // tuvel-edit batch: the ops of the lines written, for the answer log.
+  bool logged_ = false;
+  std::string written_;
+  std::deque<std::string> kinds_;
 };
 
 }  // namespace tuvel::testing

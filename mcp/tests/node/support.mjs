@@ -1,7 +1,7 @@
 // Shared fixtures: temporary repositories, an SDK client on the built server,
 // and the same requests answered by tuvel-edit for comparison.
 import { spawn, spawnSync } from 'node:child_process';
-import { mkdtempSync, mkdirSync, realpathSync, rmSync, writeFileSync } from 'node:fs';
+import { appendFileSync, mkdirSync, mkdtempSync, realpathSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { once } from 'node:events';
@@ -11,6 +11,18 @@ import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js'
 export const MCP_BIN = process.env.TUVEL_MCP;
 export const EDIT_BIN = process.env.TUVEL_EDIT;
 if (!MCP_BIN || !EDIT_BIN) throw new Error('TUVEL_MCP and TUVEL_EDIT must name the built programs');
+
+// Appends one answer to the log that ctest names in TUVEL_ANSWER_LOG, in the
+// form of edit/tests/support/testing.h, for schema/tests to validate after
+// the tests; an answer over 1 MiB is only noted.
+export function logAnswer(kind, answer) {
+  const dir = process.env.TUVEL_ANSWER_LOG;
+  if (!dir) return;
+  mkdirSync(dir, { recursive: true });
+  const bytes = Buffer.byteLength(answer);
+  const record = bytes > 1 << 20 ? `skip ${kind} ${bytes}\t\n` : `${kind}\t${answer}\n`;
+  appendFileSync(join(dir, `answers-node-${process.pid}.log`), record);
+}
 
 // A fresh directory holding `files` ({relative path: text}); removed by the caller's `after`.
 export function makeDir(files = {}, prefix = 'tuvel-mcp-node-') {
@@ -42,6 +54,13 @@ export async function connect(repo) {
   if (!child) throw new Error('the SDK transport no longer exposes its process');
   const exited = once(child, 'exit');
   const { tools } = await client.listTools();
+  // Every tool result goes to the answer log too, under its tool's name.
+  const callTool = client.callTool.bind(client);
+  client.callTool = async (params, ...rest) => {
+    const result = await callTool(params, ...rest);
+    logAnswer(`mcp-result ${params.name}`, JSON.stringify(result));
+    return result;
+  };
   const close = async () => {
     await client.close();
     const [status, signal] = await exited;
@@ -67,7 +86,8 @@ export function editAnswers(repo, requests) {
   const input = requests.map((r) => JSON.stringify(r) + '\n').join('');
   const done = spawnSync(EDIT_BIN, ['--repo', repo, 'batch'], { input });
   if (done.status !== 0) throw new Error(`tuvel-edit batch ended with ${done.status}: ${done.stderr}`);
-  return done.stdout.toString().trimEnd().split('\n').map((line) => {
+  return done.stdout.toString().trimEnd().split('\n').map((line, i) => {
+    logAnswer(`edit ${typeof requests[i]?.op === 'string' ? requests[i].op : '?'}`, line);
     const answer = JSON.parse(line);
     const text = answer.ok
       ? line.slice('{"data":'.length, line.lastIndexOf(',"ok":true,'))
