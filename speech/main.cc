@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -92,5 +93,10 @@ int main(int argc, char** argv) {
   // write, reported like any other, not a silent death by signal.
   (void)::signal(SIGPIPE, SIG_IGN);
   (void)::signal(SIGXFSZ, SIG_IGN);
-  return tuvel::speech::run(argc, argv);
+  try {
+    return tuvel::speech::run(argc, argv);
+  } catch (const std::exception& failure) {
+    // Out of memory, mostly: still one line and status 1, never an abort.
+    tuvel::speech::die(failure.what(), 1);
+  }
 }

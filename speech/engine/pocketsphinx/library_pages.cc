@@ -28,6 +28,7 @@ int visit(dl_phdr_info* info, std::size_t, void* data) {
     const std::uintptr_t start = (info->dlpi_addr + header.p_vaddr) & ~(walk.page - 1);
     const std::uintptr_t end =
         (info->dlpi_addr + header.p_vaddr + header.p_memsz + walk.page - 1) & ~(walk.page - 1);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the loader gives addresses as integers
     walk.segments->emplace_back(reinterpret_cast<std::byte*>(start), end - start);
   }
   return 0;

@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* PACKAGE_DATABASE = "/var/lib/dpkg/info/";
 constexpr std::size_t MD5_HEX = 32;
-constexpr std::size_t READ_BYTES = 256 * 1024;
+constexpr std::size_t READ_BYTES = std::size_t{256} * 1024;
 
 PlatformError osError(const std::string& path, int error) {
   return PlatformError{path + ": " + std::error_code(error, std::generic_category()).message()};
