@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Well-formed and malformed requests, judged by the request schemas (read as
-strict JSON, then validated) and by tuvel-edit's decoder on a real repository:
+strict JSON, then validated) and by tuvel-edit's decoder on a real repository
+(and tool arguments by the schemas tuvel-mcp serves and by tuvel-mcp):
 the two must agree, except where a schema cannot express a rule; those cases
 are listed with the rule, and the schemas' descriptions name it.
 
-Usage: requests_test.py TUVEL_EDIT SCHEMA_DIR"""
+Usage: requests_test.py TUVEL_EDIT TUVEL_MCP SCHEMA_DIR"""
 
 import re
 import subprocess
@@ -163,6 +164,79 @@ EDIT_REQUESTS = [
 ]
 
 
+# Tool arguments, judged by the schemas tuvel-mcp serves and by tuvel-mcp.
+# Its JSON-RPC layer reads the message first: a repeated key keeps its last
+# value, and the decoder then takes array forms inside the arguments, which
+# the served schemas leave out to stay simple for clients.
+LAST_WINS = "tuvel-mcp keeps the last of a repeated key"
+ARRAYS_INSIDE = "array forms inside the arguments"
+BIG = '{"path":"big.txt","text":"%s"}'
+# (tool, arguments, accepted by tuvel-mcp, rule the schema cannot express or None)
+MCP_CALLS = [
+    ("read", '{"files":[{"path":"a.md"}]}', True, None),
+    ("read", '{"files":[{"path":"a.md","start":2,"end":null}]}', True, None),
+    ("read", '{"files":[]}', True, None),
+    ("read", '{"files":[{"path":"a.md","start":-0}]}', True, None),
+    ("read", '{"files":[["a.md",1,null]]}', True, ARRAYS_INSIDE),
+    ("read", '{"files":[{"path":"a.md","path":"b.md"}]}', True, LAST_WINS),
+    ("read", '{"files":[{"path":"a.md","start":1.0}]}', False, FRACTION),
+    ("read", '{"files":[{"path":"a.md","start":18446744073709551616}]}', False, None),
+    ("read", '{"files":[{"path":"a.md","start":-1}]}', False, None),
+    ("read", '{"files":[{"path":"a.md","start":null}]}', False, None),
+    ("read", '{"files":[{"path":"a.md","limit":1}]}', False, None),
+    ("read", '{"files":[{"end":2}]}', False, None),
+    ("read", "{}", False, None),
+    ("read", "[]", False, None),
+    ("preview", edit(LINES), True, None),
+    ("preview", edit(REPLACE, LINES), True, None),
+    ("preview", edit(), True, None),
+    ("preview", edit('["replace","zz","y",1]'), True, ARRAYS_INSIDE),
+    ("preview", edit('{"kind":"replace","old":"zz","new":"y","count":1,"count":2}'), True, LAST_WINS),
+    ("preview", edit('{"kind":"replace","old":"zz","new":"y","count":1.0}'), False, FRACTION),
+    ("preview", edit('{"kind":1,"old":"zz","new":"y","count":1}'), False, None),
+    ("preview", edit('{"kind":"lines","start":1,"end":2}'), False, None),
+    ("preview", edit('{"kind":"lines","start":1,"end":2,"text":"","old":""}'), False, None),
+    ("preview", '{"path":"a.md","revision":"%s"}' % R, False, None),
+    ("preview", '{"op":"apply","request":%s}' % edit(LINES), False, None),
+    ("preview", sized(edit('{"kind":"lines","start":1,"end":1,"text":"%s"}'), MIB2 + 1), False, SIZE),
+    ("preview", sized(edit('{"kind":"lines","start":1,"end":1,"text":"%s"}'), MIB2), True, None),
+    ("create", '{"path":"new.txt","text":"x\\n"}', True, None),
+    ("create", '{"path":"d/new.txt","text":"","parents":true}', True, None),
+    ("create", '{"path":"n.txt"}', False, None),
+    ("create", '{"path":"n.txt","text":1}', False, None),
+    ("create", '{"path":"n.txt","text":"x","parents":"yes"}', False, None),
+    ("create", '{"path":"n.txt","text":"x","parents":null}', False, None),
+    ("create", '{"path":"n.txt","text":"x","mode":420}', False, None),
+    ("list", "{}", True, None),
+    ("list", '{"path":null}', True, None),
+    ("list", '{"path":"d"}', True, None),
+    ("list", '{"path":5}', False, None),
+    ("list", '{"dir":"d"}', False, None),
+]
+TOOL_SCHEMAS = {"read": "read-request.json", "preview": "edit-request.json", "create": "create-request.json",
+                "list": "list-request.json"}
+
+
+def mcp_verdicts(mcp_bin, repo):
+    """Whether tuvel-mcp took each of MCP_CALLS: a JSON-RPC error or the request
+    bound refuses it; any tool result, failed or not, means it was taken."""
+    lines = ['{"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-11-25",'
+             '"capabilities":{},"clientInfo":{"name":"schema-test","version":"1"}}}']
+    for i, (tool, arguments, _, _) in enumerate(MCP_CALLS, 1):
+        lines.append('{"jsonrpc":"2.0","id":%d,"method":"tools/call","params":{"name":"%s","arguments":%s}}'
+                     % (i, tool, arguments))
+    done = subprocess.run([mcp_bin, "--repo", repo], input="".join(line + "\n" for line in lines).encode(),
+                          capture_output=True, check=True)
+    verdicts = {}
+    for line in done.stdout.split(b"\n")[1:-1]:
+        answer = schemas.strict_json(line)
+        result = answer.get("result")
+        taken = result is not None and not (
+            result["isError"] and result["structuredContent"]["error"]["message"] == "request exceeds 2 MiB")
+        verdicts[answer["id"]] = (taken, line.decode()[:300])
+    return [verdicts.get(i, (None, "no answer")) for i in range(1, len(MCP_CALLS) + 1)]
+
+
 def encoded(text):
     return text.encode("utf-8") if isinstance(text, str) else text
 
@@ -183,7 +257,7 @@ def schema_verdict(validator, text):
 
 
 def main():
-    edit_bin, schema_dir = sys.argv[1], sys.argv[2]
+    edit_bin, mcp_bin, schema_dir = sys.argv[1], sys.argv[2], sys.argv[3]
     docs = schemas.load(schema_dir)
     batch_line = schemas.validator(docs, "batch-request.json")
     apply_input = schemas.validator(docs, "apply-request.json")
@@ -202,7 +276,7 @@ def main():
 
     def expect(name, text, judge, verdict, accepted, rule):
         if verdict[0] != accepted:
-            failures.append(f"{name}: tuvel-edit {'took' if verdict[0] else 'refused'} it "
+            failures.append(f"{name}: the program {'took' if verdict[0] else 'refused'} it "
                             f"(expected {'took' if accepted else 'refused'}): {verdict[1]}")
         schema_ok, why = schema_verdict(judge, text)
         expected = accepted if rule is None else not accepted
@@ -234,11 +308,15 @@ def main():
         if Path(repo, "a.md").read_bytes() != b"a\nb\n":
             failures.append("a request changed the repository")
 
-    total = len(lines) + len(READ_BODIES) + 2 * len(EDIT_REQUESTS)
+        for (tool, arguments, accepted, rule), verdict in zip(MCP_CALLS, mcp_verdicts(mcp_bin, repo)):
+            expect(f"tuvel-mcp {tool}: {arguments[:80]}", encoded(arguments),
+                   schemas.validator(docs, TOOL_SCHEMAS[tool]), verdict, accepted, rule)
+
+    total = len(lines) + len(READ_BODIES) + 2 * len(EDIT_REQUESTS) + 2 * len(MCP_CALLS)
     if failures:
         print("\n".join(failures))
         sys.exit(f"{len(failures)} disagreements among {total} judgements")
-    print(f"schemas and decoder agree on {total} judgements")
+    print(f"the schemas and the programs agree on {total} judgements")
 
 
 if __name__ == "__main__":

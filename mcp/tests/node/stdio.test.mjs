@@ -4,7 +4,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
-import { MCP_BIN, makeDir, removeDir } from './support.mjs';
+import { MCP_BIN, logAnswer, makeDir, removeDir } from './support.mjs';
 
 // The server on `repo` with a queue of its answer lines.
 function start(repo) {
@@ -18,6 +18,7 @@ function start(repo) {
     pending += chunk;
     for (let nl; (nl = pending.indexOf('\n')) >= 0;) {
       lines.push(pending.slice(0, nl));
+      logAnswer('mcp ?', lines.at(-1));
       pending = pending.slice(nl + 1);
     }
     while (lines.length && waiting.length) waiting.shift()(lines.shift());
