@@ -132,7 +132,9 @@ Expected<std::optional<double>> PocketSphinxAnalyzer::analyzeSequence(AudioFile&
 }
 
 Expected<void> PocketSphinxAnalyzer::finalizeAndFinish(double) {
-  // All audio up to the last sample has been fed; only the open utterance is left.
+  // All audio up to the last sample has been fed; only the open utterance is
+  // left. Without any analysis there is no model to wait for.
+  gate_->cancel();
   if (loader_.joinable()) loader_.join();
   if (decoder_ != nullptr) {
     if (ps_end_utt(decoder_) < 0) {
