@@ -9,6 +9,7 @@
 #include "protocol/decode_messages.h"
 #include "protocol/decode_plain.h"
 #include "protocol/decode_reader.h"
+#include "protocol/decode_structure.h"
 
 namespace tuvel {
 namespace {
@@ -22,20 +23,9 @@ class Decoder {
   bool request(Request& out);
   bool edit_request(EditRequest& out);
   bool finish() { return r_.end(); }
-  Error error() {
-    r_.place();
-    return Error::plain(with_position(r_.fault().message, r_.text(), r_.fault().at));
-  }
+  Error error() { return fault_error(r_); }
 
  private:
-  template <class Visit>
-  bool contents(bool array, Visit visit);
-  template <class Field>
-  bool structure(const Shape& shape, Field field);
-  template <class Field>
-  bool structure_sequence(const Shape& shape, Field& field);
-  template <class Field>
-  bool structure_map(const Shape& shape, Field& field);
   template <class T, class Element>
   bool sequence(std::vector<T>& out, Element element);
   bool envelope(Request& out);
@@ -48,7 +38,6 @@ class Decoder {
   bool edit_map(int& kind, std::size_t& root);
   bool edit_sequence(int& kind, std::size_t& root);
   bool variant(std::span<const std::string_view> names, std::string_view list, int& out);
-  bool string(std::string& out);
   bool usize(std::uint64_t& out);
   bool optional_usize(std::optional<std::uint64_t>& out);
 
@@ -58,96 +47,12 @@ class Decoder {
   std::string key_;
 };
 
-// The array or object whose bracket is ahead: `visit` reads its contents.
-// A fault without a point of its own is placed where the value closes.
-template <class Visit>
-bool Decoder::contents(bool array, Visit visit) {
-  if (!r_.enter()) return false;
-  const bool ok = visit();
-  r_.leave();
-  if (ok) return array ? r_.end_seq() : r_.end_map();
-  if (!r_.placed()) {
-    if (array) {
-      r_.skip_end_seq();
-    } else {
-      r_.skip_end_map();
-    }
-    r_.place();
-  }
-  return false;
-}
-
-template <class Field>
-bool Decoder::structure(const Shape& shape, Field field) {
-  const int c = r_.skip_ws();
-  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
-  if (c == '[') return contents(true, [&] { return structure_sequence(shape, field); });
-  if (c == '{') return contents(false, [&] { return structure_map(shape, field); });
-  return r_.invalid_type(shape.expected);
-}
-
-// The sequence form: the fields in order.
-template <class Field>
-bool Decoder::structure_sequence(const Shape& shape, Field& field) {
-  bool first = true;
-  for (std::size_t f = 0; f < shape.count; ++f) {
-    bool has = false;
-    if (!r_.next_element(first, has)) return false;
-    if (has) {
-      if (!field(f)) return false;
-    } else if (shape.presence[f] != Presence::Default) {
-      return r_.fail_model(invalid_length(f, shape.seq_expected));
-    }
-  }
-  return true;
-}
-
-// The map form: named fields in any order.
-template <class Field>
-bool Decoder::structure_map(const Shape& shape, Field& field) {
-  bool seen[3] = {};
-  bool first = true;
-  for (;;) {
-    bool has = false;
-    if (!r_.next_key(first, has)) return false;
-    if (!has) break;
-    r_.bump();
-    if (!r_.string_into(key_)) return false;
-    // Key faults are reported just past the key's closing quote.
-    const int f = field_index(shape, key_);
-    if (f < 0) return r_.fail_here(unknown_field(key_, shape.names));
-    if (seen[f]) return r_.fail_here(duplicate_field(shape.fields[f]));
-    seen[f] = true;
-    if (!r_.colon() || !field(static_cast<std::size_t>(f))) return false;
-  }
-  for (std::size_t f = 0; f < shape.count; ++f) {
-    if (!seen[f] && shape.presence[f] == Presence::Required) return r_.fail_model(missing_field(shape.fields[f]));
-  }
-  return true;
-}
-
 template <class T, class Element>
 bool Decoder::sequence(std::vector<T>& out, Element element) {
   const int c = r_.skip_ws();
   if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
   if (c != '[') return r_.invalid_type(kExpectSequence);
-  return contents(true, [&] {
-    bool first = true;
-    for (;;) {
-      bool has = false;
-      if (!r_.next_element(first, has)) return false;
-      if (!has) return true;
-      if (!element(out)) return false;
-    }
-  });
-}
-
-bool Decoder::string(std::string& out) {
-  const int c = r_.skip_ws();
-  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
-  if (c != '"') return r_.invalid_type(kExpectString);
-  r_.bump();
-  return r_.string_into(out);
+  return contents(r_, true, [&] { return elements(r_, [&] { return element(out); }); });
 }
 
 bool Decoder::usize(std::uint64_t& out) {
@@ -165,16 +70,7 @@ bool Decoder::usize(std::uint64_t& out) {
 }
 
 bool Decoder::optional_usize(std::optional<std::uint64_t>& out) {
-  if (r_.skip_ws() == 'n') {
-    r_.bump();
-    if (!r_.ident("ull")) return false;
-    out.reset();
-    return true;
-  }
-  std::uint64_t value = 0;
-  if (!usize(value)) return false;
-  out = value;
-  return true;
+  return optional_value(r_, out, [&](std::uint64_t& value) { return usize(value); });
 }
 
 bool Decoder::variant(std::span<const std::string_view> names, std::string_view list, int& out) {
@@ -193,15 +89,15 @@ bool Decoder::variant(std::span<const std::string_view> names, std::string_view 
 }
 
 bool Decoder::read_request(ReadRequest& out) {
-  return structure(kReadRequestShape, [&](std::size_t) {
+  return record(r_, kReadRequestShape, key_, [&](std::size_t) {
     return sequence(out.files, [&](std::vector<ReadSpec>& files) { return read_spec(files.emplace_back()); });
   });
 }
 
 bool Decoder::read_spec(ReadSpec& out) {
-  return structure(kReadSpecShape, [&](std::size_t f) {
+  return record(r_, kReadSpecShape, key_, [&](std::size_t f) {
     switch (f) {
-      case 0: return string(out.path);
+      case 0: return string_value(r_, out.path);
       case 1: return usize(out.start);
       default: return optional_usize(out.end);
     }
@@ -209,10 +105,10 @@ bool Decoder::read_spec(ReadSpec& out) {
 }
 
 bool Decoder::edit_request(EditRequest& out) {
-  return structure(kEditRequestShape, [&](std::size_t f) {
+  return record(r_, kEditRequestShape, key_, [&](std::size_t f) {
     switch (f) {
-      case 0: return string(out.path);
-      case 1: return string(out.revision);
+      case 0: return string_value(r_, out.path);
+      case 1: return string_value(r_, out.revision);
       default: return sequence(out.edits, [&](std::vector<Edit>& edits) { return edit(edits); });
     }
   });
@@ -228,9 +124,9 @@ bool Decoder::edit(std::vector<Edit>& out) {
   std::size_t root = 0;
   bool read = false;
   if (c == '{') {
-    read = contents(false, [&] { return edit_map(kind, root); });
+    read = contents(r_, false, [&] { return edit_map(kind, root); });
   } else if (c == '[') {
-    read = contents(true, [&] { return edit_sequence(kind, root); });
+    read = contents(r_, true, [&] { return edit_sequence(kind, root); });
   } else {
     return r_.invalid_type(kExpectEdit);
   }
@@ -242,22 +138,17 @@ bool Decoder::edit(std::vector<Edit>& out) {
 bool Decoder::edit_map(int& kind, std::size_t& root) {
   root = edit_.open(Node::Kind::Object);
   std::size_t count = 0;
-  bool first = true;
-  for (;;) {
-    bool has = false;
-    if (!r_.next_key(first, has)) return false;
-    if (!has) break;
-    r_.bump();
+  const bool read = members(r_, [&] {
     if (!edit_.capture_string(r_)) return false;
     if (edit_.string(edit_.size() - 1) == kKindKey) {
       edit_.drop_string();
       if (kind >= 0) return r_.fail_here(duplicate_field(kKindKey));
-      if (!r_.colon() || !variant(kKindNames, kKindList, kind)) return false;
-      continue;
+      return r_.colon() && variant(kKindNames, kKindList, kind);
     }
-    if (!r_.colon() || !edit_.capture(r_)) return false;
     ++count;
-  }
+    return r_.colon() && edit_.capture(r_);
+  });
+  if (!read) return false;
   edit_.close(root, count);
   if (kind < 0) return r_.fail_model(missing_field(kKindKey));
   return true;
@@ -272,12 +163,11 @@ bool Decoder::edit_sequence(int& kind, std::size_t& root) {
   if (!variant(kKindNames, kKindList, kind)) return false;
   root = edit_.open(Node::Kind::Array);
   std::size_t count = 0;
-  for (;;) {
-    if (!r_.next_element(first, has)) return false;
-    if (!has) break;
-    if (!edit_.capture(r_)) return false;
+  const auto element = [&] {
     ++count;
-  }
+    return edit_.capture(r_);
+  };
+  if (!elements(r_, element, first)) return false;
   edit_.close(root, count);
   return true;
 }
@@ -370,9 +260,9 @@ bool Decoder::envelope(Request& out) {
 bool Decoder::request(Request& out) {
   const int c = r_.skip_ws();
   if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
-  if (c == '{') return contents(false, [&] { return envelope(out); });
+  if (c == '{') return contents(r_, false, [&] { return envelope(out); });
   if (c != '[') return r_.invalid_type(kExpectRequest);
-  return contents(true, [&] {
+  return contents(r_, true, [&] {
     bool first = true;
     bool has = false;
     if (!r_.next_element(first, has)) return false;

@@ -4,16 +4,8 @@
 #include "protocol/decode_structure.h"
 
 namespace tuvel {
-namespace {
 
 using namespace decode;
-
-Error decode_error(Reader& r) {
-  r.place();
-  return Error::plain(with_position(r.fault().message, r.text(), r.fault().at));
-}
-
-}  // namespace
 
 Result<CreateRequest> decode_create_request(std::string_view text) {
   Reader r(text);
@@ -26,7 +18,7 @@ Result<CreateRequest> decode_create_request(std::string_view text) {
       default: return bool_value(r, request.parents);
     }
   });
-  if (!ok || !r.end()) return decode_error(r);
+  if (!ok || !r.end()) return fault_error(r);
   return request;
 }
 
@@ -35,7 +27,7 @@ Result<ListRequest> decode_list_request(std::string_view text) {
   std::string key;
   ListRequest request;
   const bool ok = record(r, kListRequestShape, key, [&](std::size_t) { return optional_string_value(r, request.path); });
-  if (!ok || !r.end()) return decode_error(r);
+  if (!ok || !r.end()) return fault_error(r);
   return request;
 }
 

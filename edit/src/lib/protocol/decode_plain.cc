@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "protocol/decode_messages.h"
+#include "protocol/decode_structure.h"
 
 namespace tuvel::decode {
 
@@ -72,38 +73,24 @@ bool Plain::capture(Reader& reader) {
       push(Node::Kind::False);
       return true;
     case '"': reader.bump(); return capture_string(reader);
-    case '[': {
-      if (!reader.enter()) return false;
-      const std::size_t at = open(Node::Kind::Array);
-      std::size_t count = 0;
-      bool first = true;
-      for (;;) {
-        bool has = false;
-        if (!reader.next_element(first, has)) return false;
-        if (!has) break;
-        if (!capture(reader)) return false;
-        ++count;
-      }
-      reader.leave();
-      close(at, count);
-      return reader.end_seq();
-    }
+    case '[':
     case '{': {
-      if (!reader.enter()) return false;
-      const std::size_t at = open(Node::Kind::Object);
-      std::size_t count = 0;
-      bool first = true;
-      for (;;) {
-        bool has = false;
-        if (!reader.next_key(first, has)) return false;
-        if (!has) break;
-        reader.bump();
-        if (!capture_string(reader) || !reader.colon() || !capture(reader)) return false;
-        ++count;
-      }
-      reader.leave();
-      close(at, count);
-      return reader.end_map();
+      const bool array = c == '[';
+      return contents(reader, array, [&] {
+        const std::size_t at = open(array ? Node::Kind::Array : Node::Kind::Object);
+        std::size_t count = 0;
+        const auto element = [&] {
+          ++count;
+          return capture(reader);
+        };
+        const auto member = [&] {
+          ++count;
+          return capture_string(reader) && reader.colon() && capture(reader);
+        };
+        if (!(array ? elements(reader, element) : members(reader, member))) return false;
+        close(at, count);
+        return true;
+      });
     }
     default: break;
   }
