@@ -72,7 +72,7 @@ CallOutcome answered(const Result<Json>& result) {
 /// Requests of the edit commands keep tuvel-edit's request bound.
 std::optional<CallOutcome> over_request_bound(std::string_view arguments) {
   if (arguments.size() <= MAX_REQUEST_BYTES) return std::nullopt;
-  return answered(Error::plain("request exceeds 2 MiB"));
+  return answered(request_too_long());
 }
 
 constexpr std::string_view kReadPrefix = R"({"op":"read","request":)";

@@ -34,7 +34,7 @@ Result<std::string> read_request_text() {
 }  // namespace
 
 Result<Request> apply_outcome(std::string_view input, bool preview) {
-  if (input.size() > MAX_REQUEST_BYTES) return Error::plain("request exceeds 2 MiB");
+  if (input.size() > MAX_REQUEST_BYTES) return request_too_long();
   TUVEL_TRY(EditRequest request, decode_edit_request(input));
   return Request{preview ? Op::Preview : Op::Apply, std::move(request)};
 }

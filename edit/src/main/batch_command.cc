@@ -52,7 +52,7 @@ int run_batch(const Cli& cli) {
       consumed = true;
       complete = feed != nullptr;
     }
-    Result<Request> outcome = overflowed ? Result<Request>(Error::plain("request exceeds 2 MiB")) : decode_request(line);
+    Result<Request> outcome = overflowed ? Result<Request>(request_too_long()) : decode_request(line);
     std::string().swap(line);
     const Json envelope = response(cli.repo, std::move(outcome));
     if (Status written = write_response(STDOUT_FILENO, envelope); !written.ok()) return report_fatal(written.error());

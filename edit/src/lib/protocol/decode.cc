@@ -290,4 +290,6 @@ Result<EditRequest> decode_edit_request(std::string_view text) {
   return request;
 }
 
+Error request_too_long() { return Error::plain(std::string(kRequestTooLong)); }
+
 }  // namespace tuvel

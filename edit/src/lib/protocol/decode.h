@@ -14,6 +14,9 @@ namespace tuvel {
 Result<Request> decode_request(std::string_view text);
 /// Decodes the whole standard input of `apply` into an EditRequest.
 Result<EditRequest> decode_edit_request(std::string_view text);
+/// The failure of a request text longer than MAX_REQUEST_BYTES, which is
+/// refused before it is decoded.
+Error request_too_long();
 
 }  // namespace tuvel
 

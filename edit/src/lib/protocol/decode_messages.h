@@ -33,6 +33,7 @@ inline constexpr std::string_view kUnexpectedEndOfHex = "unexpected end of hex e
 inline constexpr std::string_view kTrailingComma = "trailing comma";
 inline constexpr std::string_view kTrailingCharacters = "trailing characters";
 inline constexpr std::string_view kRecursionLimit = "recursion limit exceeded";
+inline constexpr std::string_view kRequestTooLong = "request exceeds 2 MiB";
 
 // {expected} texts.
 inline constexpr std::string_view kExpectRequest = "adjacently tagged enum Request";
