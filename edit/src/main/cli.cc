@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "main/cli_text.h"
 #include "main/response.h"
+#include "source/utf8.h"
 
 namespace tuvel {
 namespace {
@@ -19,16 +21,6 @@ constexpr std::string_view kEndHelp = "Exclusive ending line; omitted reads at m
 
 enum class Level : std::uint8_t { Top, Read, Apply, Batch };
 
-/// Text styling, enabled only when colour is allowed on the target stream.
-struct Style {
-  bool on = false;
-  std::string error(std::string_view s) const { return on ? "\x1b[1m\x1b[31m" + std::string(s) + "\x1b[0m" : std::string(s); }
-  std::string header(std::string_view s) const { return on ? "\x1b[1m\x1b[4m" + std::string(s) + "\x1b[0m" : std::string(s); }
-  std::string literal(std::string_view s) const { return on ? "\x1b[1m" + std::string(s) + "\x1b[0m" : std::string(s); }
-  std::string invalid(std::string_view s) const { return on ? "\x1b[33m" + std::string(s) + "\x1b[0m" : std::string(s); }
-  std::string valid(std::string_view s) const { return on ? "\x1b[32m" + std::string(s) + "\x1b[0m" : std::string(s); }
-};
-
 std::string usage_tail(Level level) {
   switch (level) {
     case Level::Top: return " [OPTIONS] <COMMAND>";
@@ -39,18 +31,18 @@ std::string usage_tail(Level level) {
   return {};
 }
 
-std::string usage_line(const std::string& bin, Level level, const Style& st) {
+std::string usage_line(const std::string& bin, Level level, const CliStyle& st) {
   return st.header("Usage:") + " " + st.literal(bin) + usage_tail(level);
 }
 
 /// One row of an options or commands table, aligned like the others.
-std::string row(const Style& st, std::string_view left, std::size_t width, std::string_view help) {
+std::string row(const CliStyle& st, std::string_view left, std::size_t width, std::string_view help) {
   std::string line = "  " + st.literal(left);
   if (!help.empty()) line += std::string(width - left.size() + 2, ' ') + std::string(help);
   return line + "\n";
 }
 
-std::string help_text(const std::string& bin, Level level, const Style& st) {
+std::string help_text(const std::string& bin, Level level, const CliStyle& st) {
   std::string t;
   switch (level) {
     case Level::Top: t += std::string(kAbout); break;
@@ -90,44 +82,7 @@ std::string help_text(const std::string& bin, Level level, const Style& st) {
   return t;
 }
 
-std::string error_text(const std::string& bin, Level level, const Style& st, const std::string& message) {
-  return st.error("error:") + " " + message + "\n\n" + usage_line(bin, level, st) + "\n\nFor more information, try '" +
-         st.literal("--help") + "'.\n";
-}
-
-bool valid_utf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = 0;
-    unsigned lo = 0x80;
-    unsigned hi = 0xBF;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + len > s.size()) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + k]);
-      if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return false;
-    }
-    i += len;
-  }
-  return true;
-}
+bool valid_utf8(std::string_view s) { return !find_utf8_error(s).has_value(); }
 
 /// Reasons given for a bad unsigned integer; empty when it parsed.
 std::string parse_u64(std::string_view text, std::uint64_t& out) {
@@ -160,13 +115,14 @@ struct Parser {
   bool end_seen = false;
   bool preview_seen = false;
 
-  CliExit fail(Level level, const std::string& message) const {
-    Style st{color.stderr_color};
-    return {error_text(bin, level, st, message), true, 2};
+  CliExit fail(Level level, std::string_view message) const {
+    const CliStyle st = error_style();
+    return {cli_error_text(st, message, usage_line(bin, level, st)), true, 2};
   }
-  CliExit help(Level level) const { return {help_text(bin, level, Style{color.stdout_color}), false, 0}; }
-  std::string quoted(std::string_view s) const { return "'" + Style{color.stderr_color}.invalid(s) + "'"; }
-  std::string option_name(std::string_view s) const { return "'" + Style{color.stderr_color}.literal(s) + "'"; }
+  CliExit help(Level level) const { return {help_text(bin, level, CliStyle{color.stdout_color}), false, 0}; }
+  CliStyle error_style() const { return {color.stderr_color}; }
+  std::string quoted(std::string_view s) const { return cli_quoted(error_style(), s); }
+  std::string option_name(std::string_view s) const { return cli_option(error_style(), s); }
 
   static Level level_of(Command c) {
     switch (c) {
@@ -184,7 +140,7 @@ std::optional<CliExit> parse_option(Parser& p, Level level, std::size_t& i, bool
   const std::vector<std::string>& argv = p.argv;
   const std::string& arg = argv[i];
   if (arg == "--") {
-    if (level == Level::Top) return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+    if (level == Level::Top) return p.fail(level, unexpected_argument(p.error_style(), arg));
     options_done = true;
     return std::nullopt;
   }
@@ -204,13 +160,13 @@ std::optional<CliExit> parse_option(Parser& p, Level level, std::size_t& i, bool
   auto take_value = [&](const std::string& display) -> std::variant<std::string, CliExit> {
     if (inline_value) return *inline_value;
     if (i + 1 >= argv.size()) {
-      return p.fail(level, "a value is required for " + p.option_name(display) + " but none was supplied");
+      return p.fail(level, missing_value(p.error_style(), display));
     }
     return argv[++i];
   };
   if (name == "--repo") {
     bool& seen = level == Level::Top ? p.repo_seen_top : p.repo_seen_sub;
-    if (seen) return p.fail(level, "the argument " + p.option_name("--repo <REPO>") + " cannot be used multiple times");
+    if (seen) return p.fail(level, repeated_option(p.error_style(), "--repo <REPO>"));
     seen = true;
     auto value = take_value("--repo <REPO>");
     if (auto* exit = std::get_if<CliExit>(&value)) return *exit;
@@ -221,12 +177,12 @@ std::optional<CliExit> parse_option(Parser& p, Level level, std::size_t& i, bool
     const bool is_start = name == "--start";
     const std::string display = is_start ? "--start <START>" : "--end <END>";
     bool& seen = is_start ? p.start_seen : p.end_seen;
-    if (seen) return p.fail(level, "the argument " + p.option_name(display) + " cannot be used multiple times");
+    if (seen) return p.fail(level, repeated_option(p.error_style(), display));
     seen = true;
     auto value = take_value(display);
     if (auto* exit = std::get_if<CliExit>(&value)) return *exit;
     const std::string& text = std::get<std::string>(value);
-    if (!valid_utf8(text)) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
+    if (!valid_utf8(text)) return p.fail(level, kInvalidUtf8Argument);
     std::uint64_t number = 0;
     const std::string reason = parse_u64(text, number);
     if (!reason.empty()) {
@@ -240,7 +196,7 @@ std::optional<CliExit> parse_option(Parser& p, Level level, std::size_t& i, bool
     return std::nullopt;
   }
   if (level == Level::Apply && name == "--preview") {
-    if (p.preview_seen) return p.fail(level, "the argument " + p.option_name("--preview") + " cannot be used multiple times");
+    if (p.preview_seen) return p.fail(level, repeated_option(p.error_style(), "--preview"));
     if (inline_value) {
       return p.fail(level, "unexpected value " + p.quoted(*inline_value) + " for " + p.option_name("--preview") +
                                " found; no more were expected");
@@ -249,7 +205,7 @@ std::optional<CliExit> parse_option(Parser& p, Level level, std::size_t& i, bool
     p.cli.preview = true;
     return std::nullopt;
   }
-  return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+  return p.fail(level, unexpected_argument(p.error_style(), arg));
 }
 
 /// Handles the positional argv[i]: the command, then the paths of read.
@@ -281,11 +237,11 @@ std::optional<CliExit> parse_positional(Parser& p, Level& level, std::size_t i, 
     return std::nullopt;
   }
   if (level == Level::Read) {
-    if (!valid_utf8(arg)) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
+    if (!valid_utf8(arg)) return p.fail(level, kInvalidUtf8Argument);
     p.cli.paths.push_back(arg);
     return std::nullopt;
   }
-  return p.fail(level, "unexpected argument " + p.quoted(arg) + " found");
+  return p.fail(level, unexpected_argument(p.error_style(), arg));
 }
 
 }  // namespace
@@ -313,15 +269,10 @@ int print_cli_exit(const CliExit& exit) {
 }
 
 std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliColor color) {
-  Parser p{argv, color, "tuvel-edit", {}};
-  if (!argv.empty()) {
-    const std::string& arg0 = argv[0];
-    const auto slash = arg0.rfind('/');
-    p.bin = slash == std::string::npos ? arg0 : arg0.substr(slash + 1);
-  }
+  Parser p{argv, color, usage_name(argv, PROGRAM_NAME), {}};
   if (argv.size() <= 1) {
     CliExit text = p.help(Level::Top);
-    text.text = help_text(p.bin, Level::Top, Style{color.stderr_color});
+    text.text = help_text(p.bin, Level::Top, CliStyle{color.stderr_color});
     text.to_stderr = true;
     text.status = 2;
     return text;
@@ -335,7 +286,7 @@ std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliCo
     if (!valid_utf8(arg) && !(level != Level::Top && options_done)) {
       // --repo takes any bytes; everything else must be text.
       const bool repo_value = i > 1 && argv[i - 1] == "--repo";
-      if (!repo_value && arg.rfind("--repo=", 0) != 0) return p.fail(level, "invalid UTF-8 was detected in one or more arguments");
+      if (!repo_value && arg.rfind("--repo=", 0) != 0) return p.fail(level, kInvalidUtf8Argument);
     }
     const bool is_option = !options_done && arg.size() > 1 && arg[0] == '-';
     if (is_option) {
@@ -346,12 +297,12 @@ std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliCo
   }
 
   if (!command_seen) {
-    return p.fail(Level::Top, "'" + Style{color.stderr_color}.literal(p.bin) +
+    return p.fail(Level::Top, "'" + CliStyle{color.stderr_color}.literal(p.bin) +
                                   "' requires a subcommand but one was not provided\n  [subcommands: read, apply, batch, help]");
   }
   if (level == Level::Read && p.cli.paths.empty()) {
     return p.fail(level, "the following required arguments were not provided:\n  " +
-                             Style{color.stderr_color}.valid("<PATHS>..."));
+                             CliStyle{color.stderr_color}.valid("<PATHS>..."));
   }
   return p.cli;
 }

@@ -1,0 +1,33 @@
+#include "main/cli_text.h"
+
+namespace tuvel {
+
+std::string usage_name(const std::vector<std::string>& argv, std::string_view fallback) {
+  if (argv.empty()) return std::string(fallback);
+  const std::string& arg0 = argv[0];
+  const auto slash = arg0.rfind('/');
+  return slash == std::string::npos ? arg0 : arg0.substr(slash + 1);
+}
+
+std::string cli_error_text(const CliStyle& st, std::string_view message, std::string_view usage) {
+  return st.error("error:") + " " + std::string(message) + "\n\n" + std::string(usage) +
+         "\n\nFor more information, try '" + st.literal("--help") + "'.\n";
+}
+
+std::string cli_quoted(const CliStyle& st, std::string_view arg) { return "'" + st.invalid(arg) + "'"; }
+
+std::string cli_option(const CliStyle& st, std::string_view option) { return "'" + st.literal(option) + "'"; }
+
+std::string unexpected_argument(const CliStyle& st, std::string_view arg) {
+  return "unexpected argument " + cli_quoted(st, arg) + " found";
+}
+
+std::string repeated_option(const CliStyle& st, std::string_view option) {
+  return "the argument " + cli_option(st, option) + " cannot be used multiple times";
+}
+
+std::string missing_value(const CliStyle& st, std::string_view option) {
+  return "a value is required for " + cli_option(st, option) + " but none was supplied";
+}
+
+}  // namespace tuvel
