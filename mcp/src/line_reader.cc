@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace tuvel::mcp {
 
@@ -24,21 +23,10 @@ Result<std::optional<Line>> LineReader::next() {
       begin_ = 0;
       end_ = static_cast<std::size_t>(n);
     }
-    const char* start = buffer_.data() + begin_;
-    const void* feed = std::memchr(start, '\n', end_ - begin_);
-    const std::size_t chunk =
-        feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - start) + 1 : end_ - begin_;
-    if (!line.overlong) {
-      if (line.bytes.size() + chunk > MAX_LINE_BYTES) {
-        line.overlong = true;
-        std::string().swap(line.bytes);
-      } else {
-        line.bytes.append(start, chunk);
-      }
-    }
-    begin_ += chunk;
+    bool complete = false;
+    begin_ += take_chunk(line, std::string_view(buffer_.data() + begin_, end_ - begin_), MAX_LINE_BYTES, complete);
     consumed = true;
-    if (feed != nullptr) return std::optional<Line>(std::move(line));
+    if (complete) return std::optional<Line>(std::move(line));
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "error/error.h"
+#include "main/bounded_line.h"
 
 namespace tuvel::mcp {
 
@@ -16,12 +17,8 @@ namespace tuvel::mcp {
 /// of 16 MiB of text that JSON escaping has grown.
 inline constexpr std::size_t MAX_LINE_BYTES = std::size_t{20} * 1024 * 1024;
 
-/// Line: the bytes of one line (line feed included when there was one), or
-/// nothing but the mark that it was too long.
-struct Line {
-  std::string bytes;
-  bool overlong = false;
-};
+/// Line: the bytes of one line, or nothing but the mark that it was too long.
+using Line = BoundedLine;
 
 class LineReader {
  public:

@@ -2,8 +2,8 @@
 
 #include <array>
 #include <cerrno>
-#include <cstring>
 
+#include "main/bounded_line.h"
 #include "main/commands.h"
 #include "main/response.h"
 #include "protocol/decode.h"
@@ -20,8 +20,7 @@ int run_batch(const Cli& cli) {
   std::size_t begin = 0;  // unread bytes are input[begin, end)
   std::size_t end = 0;
   for (;;) {
-    std::string line;
-    bool overflowed = false;
+    BoundedLine line;
     bool consumed = false;
     bool complete = false;
     while (!complete) {
@@ -36,24 +35,11 @@ int run_batch(const Cli& cli) {
         begin = 0;
         end = static_cast<std::size_t>(n);
       }
-      const char* start = input.data() + begin;
-      const void* feed = std::memchr(start, '\n', end - begin);
-      const std::size_t chunk =
-          feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - start) + 1 : end - begin;
-      if (!overflowed) {
-        if (line.size() + chunk > MAX_REQUEST_BYTES) {
-          overflowed = true;
-          std::string().swap(line);
-        } else {
-          line.append(start, chunk);
-        }
-      }
-      begin += chunk;
+      begin += take_chunk(line, std::string_view(input.data() + begin, end - begin), MAX_REQUEST_BYTES, complete);
       consumed = true;
-      complete = feed != nullptr;
     }
-    Result<Request> outcome = overflowed ? Result<Request>(request_too_long()) : decode_request(line);
-    std::string().swap(line);
+    Result<Request> outcome = line.overlong ? Result<Request>(request_too_long()) : decode_request(line.bytes);
+    std::string().swap(line.bytes);
     const Json envelope = response(cli.repo, std::move(outcome));
     if (Status written = write_response(STDOUT_FILENO, envelope); !written.ok()) return report_fatal(written.error());
   }
