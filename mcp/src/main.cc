@@ -7,7 +7,7 @@
 
 #include "cli.h"
 #include "line_reader.h"
-#include "main/process.h"
+#include "main/entry.h"
 #include "main/response.h"
 #include "server.h"
 

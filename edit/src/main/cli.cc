@@ -1,12 +1,9 @@
 #include "main/cli.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string_view>
 
 #include "main/cli_text.h"
-#include "main/response.h"
 #include "source/utf8.h"
 
 namespace tuvel {
@@ -257,15 +254,6 @@ bool use_color(bool is_terminal) {
   if (!is_terminal) return false;
   const char* term = env("TERM");
   return (term != nullptr && std::string_view(term) != "dumb") || clicolor != nullptr;
-}
-
-CliColor standard_color() {
-  return {use_color(::isatty(STDOUT_FILENO) == 1), use_color(::isatty(STDERR_FILENO) == 1)};
-}
-
-int print_cli_exit(const CliExit& exit) {
-  (void)write_all(exit.to_stderr ? STDERR_FILENO : STDOUT_FILENO, exit.text);
-  return exit.status;
 }
 
 std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliColor color) {

@@ -42,10 +42,6 @@ struct CliColor {
 
 /// Colour decision for a stream from the environment and whether it is a terminal.
 bool use_color(bool is_terminal);
-/// The colour decisions for this process's standard output and standard error.
-CliColor standard_color();
-/// Prints `exit`'s text on its stream; the status to exit with.
-int print_cli_exit(const CliExit& exit);
 
 /// Parses argv (argv[0] names the program in usage lines).
 std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliColor color);

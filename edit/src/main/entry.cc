@@ -1,9 +1,11 @@
-#include "main/process.h"
+#include "main/entry.h"
 
 #include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include "main/response.h"
 
 namespace tuvel {
 namespace {
@@ -34,6 +36,15 @@ void prepare_process() {
   // a staging file is removed.
   (void)::signal(SIGPIPE, SIG_IGN);
   (void)::signal(SIGXFSZ, SIG_IGN);
+}
+
+CliColor standard_color() {
+  return {use_color(::isatty(STDOUT_FILENO) == 1), use_color(::isatty(STDERR_FILENO) == 1)};
+}
+
+int print_cli_exit(const CliExit& exit) {
+  (void)write_all(exit.to_stderr ? STDERR_FILENO : STDOUT_FILENO, exit.text);
+  return exit.status;
 }
 
 }  // namespace tuvel
