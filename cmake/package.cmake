@@ -1,7 +1,6 @@
 # The Debian package: `cpack -G DEB` in a build configured with the prefix
 # /usr (scripts/package does both). The documents Debian policy asks for go in
 # with every installation.
-include(GNUInstallDirs)
 
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
