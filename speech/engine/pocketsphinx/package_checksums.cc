@@ -7,10 +7,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <system_error>
 
-#include "engine/pocketsphinx/unique_fd.h"
+#include "source/fd.h"
 
 namespace tuvel::speech::pocketsphinx {
 namespace {
@@ -23,18 +24,30 @@ PlatformError osError(const std::string& path, int error) {
   return PlatformError{path + ": " + std::error_code(error, std::generic_category()).message()};
 }
 
-Expected<std::string> readAll(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return osError(path, errno);
-  std::string text;
-  char buffer[8192];
+// Reads the file at `path` through `buffer` from start to end, handing each
+// piece read to `take`.
+template <class Take>
+Expected<void> readPieces(const std::string& path, std::span<std::uint8_t> buffer, Take take) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return osError(path, errno);
+  (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return osError(path, errno);
-    if (n == 0) return text;
-    text.append(buffer, static_cast<std::size_t>(n));
+    if (n == 0) return {};
+    take(buffer.first(static_cast<std::size_t>(n)));
   }
+}
+
+Expected<std::string> readAll(const std::string& path) {
+  std::string text;
+  std::uint8_t buffer[8192];
+  Expected<void> read = readPieces(path, buffer, [&](std::span<const std::uint8_t> piece) {
+    text.append(reinterpret_cast<const char*>(piece.data()), piece.size());
+  });
+  if (!read) return std::move(read).error();
+  return text;
 }
 
 }  // namespace
@@ -61,19 +74,14 @@ Expected<std::vector<RecordedFile>> recordedFiles(const std::string& package,
 }
 
 Expected<std::string> fileMd5(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return osError(path, errno);
-  (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   MD5_CTX context;
   MD5Init(&context);
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[READ_BYTES]);
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer.get(), READ_BYTES);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return osError(path, errno);
-    if (n == 0) break;
-    MD5Update(&context, buffer.get(), static_cast<std::size_t>(n));
-  }
+  Expected<void> read =
+      readPieces(path, {buffer.get(), READ_BYTES}, [&](std::span<const std::uint8_t> piece) {
+        MD5Update(&context, piece.data(), piece.size());
+      });
+  if (!read) return std::move(read).error();
   char hex[MD5_DIGEST_STRING_LENGTH];
   MD5End(&context, hex);
   return std::string(hex);
