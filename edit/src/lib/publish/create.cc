@@ -75,13 +75,6 @@ mode_t current_umask() {
   return mask;
 }
 
-Status set_mode(int fd, mode_t mode) {
-  while (::fchmod(fd, mode) != 0) {
-    if (errno != EINTR) return Error::os(errno);
-  }
-  return Ok{};
-}
-
 Status refuse_existing(int dir, const std::string& name) {
   struct stat st {};
   if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return Error::os(EEXIST);
@@ -121,7 +114,7 @@ Result<Json> create_file(const Repo& repo, const CreateRequest& request) {
 
   TUVEL_TRY(const StagingFile staging, reserve_staging_in(dir.get()));
   TUVEL_CHECK(write_staging(staging, request.text));
-  TUVEL_CHECK(set_mode(staging.handle(), 0666 & ~current_umask()));
+  TUVEL_CHECK(set_staging_mode(staging, 0666 & ~current_umask()));
   // The content is on stable storage before its name can appear.
   TUVEL_CHECK(full_sync(staging.handle()));
   // The directory must still be the one inside the repository, not one moved out of it.

@@ -64,11 +64,16 @@ Status write_all(int fd, std::string_view bytes) {
 
 Status write_staging(const StagingFile& staging, std::string_view bytes) { return write_all(staging.handle(), bytes); }
 
-Status fill_staging(StagingFile& staging, const Source& source, std::span<const std::string_view> parts) {
-  for (const std::string_view part : parts) TUVEL_CHECK(write_all(staging.handle(), part));
-  while (::fchmod(staging.handle(), source.status.st_mode & 07777) != 0) {
+Status set_staging_mode(const StagingFile& staging, mode_t mode) {
+  while (::fchmod(staging.handle(), mode) != 0) {
     if (errno != EINTR) return Error::os(errno);
   }
+  return Ok{};
+}
+
+Status fill_staging(StagingFile& staging, const Source& source, std::span<const std::string_view> parts) {
+  for (const std::string_view part : parts) TUVEL_CHECK(write_all(staging.handle(), part));
+  TUVEL_CHECK(set_staging_mode(staging, source.status.st_mode & 07777));
   return copy_acl_and_xattrs(source.file.get(), staging.handle());
 }
 

@@ -3,6 +3,8 @@
 // dropped.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <span>
@@ -56,5 +58,7 @@ Status confirm_ownership(const StagingFile& staging, const Source& source);
 Status fill_staging(StagingFile& staging, const Source& source, std::span<const std::string_view> parts);
 /// write_staging: writes all of `bytes` to the staging file.
 Status write_staging(const StagingFile& staging, std::string_view bytes);
+/// set_staging_mode: gives the staging file the permission bits `mode`.
+Status set_staging_mode(const StagingFile& staging, mode_t mode);
 
 }  // namespace tuvel
