@@ -20,7 +20,7 @@ Result<std::size_t> new_length(std::string_view text, const std::vector<Change>&
 }
 
 Content build_content(std::string_view text, const std::vector<Change>& changes, std::size_t length) {
-  Content content{TextBuffer(), length};
+  Content content;
   content.bytes.reserve(length);
   char* out = content.bytes.room_at_end(length);
   content.bytes.extend(length);

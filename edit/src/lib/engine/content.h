@@ -17,7 +17,6 @@ namespace tuvel {
 /// faults than building it.
 struct Content {
   TextBuffer bytes;
-  std::size_t size = 0;
   std::string_view view() const { return bytes.view(); }
 };
 

@@ -58,8 +58,10 @@ bool by_range(const Change& a, const Change& b) {
   return a.start_byte != b.start_byte ? a.start_byte < b.start_byte : a.end_byte < b.end_byte;
 }
 
-Result<std::vector<Change>> resolve_with(std::string_view text, const std::vector<Edit>& edits,
-                                         std::optional<std::uint64_t> line_feeds) {
+}  // namespace
+
+Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits,
+                                    std::optional<std::uint64_t> line_feeds) {
   if (edits.empty() || edits.size() > MAX_EDITS) return Error::plain("apply accepts 1..256 edits");
 
   // N costs a scan of the text unless its line feeds are known, so it is
@@ -127,16 +129,6 @@ Result<std::vector<Change>> resolve_with(std::string_view text, const std::vecto
   }
 
   return changes;
-}
-
-}  // namespace
-
-Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits) {
-  return resolve_with(text, edits, std::nullopt);
-}
-
-Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits, std::uint64_t line_feeds) {
-  return resolve_with(text, edits, line_feeds);
 }
 
 }  // namespace tuvel

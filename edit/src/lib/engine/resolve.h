@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -23,8 +24,8 @@ struct Change {
   std::uint64_t end_byte = 0;
 };
 
-Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits);
-/// The same for a text whose line feeds were counted already (a snapshot).
-Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits, std::uint64_t line_feeds);
+/// `line_feeds`: the text's line feeds when they were counted already (a snapshot).
+Result<std::vector<Change>> resolve(std::string_view text, const std::vector<Edit>& edits,
+                                    std::optional<std::uint64_t> line_feeds = std::nullopt);
 
 }  // namespace tuvel

@@ -18,10 +18,6 @@ Result<EditRequest> decode_edit_request(std::string_view text);
 /// refused before it is decoded.
 Error request_too_long();
 
-}  // namespace tuvel
-
-namespace tuvel {
-
 /// Decodes the JSON object text of a create request.
 Result<CreateRequest> decode_create_request(std::string_view text);
 /// Decodes the JSON object text of a list request.

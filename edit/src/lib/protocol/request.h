@@ -59,10 +59,6 @@ struct Request {
   std::variant<ReadRequest, EditRequest> body;
 };
 
-}  // namespace tuvel
-
-namespace tuvel {
-
 /// CreateRequest: a new regular file that must not exist yet.
 struct CreateRequest {
   std::string path;
