@@ -32,8 +32,8 @@ std::string errnoText(int error) { return std::error_code(error, std::generic_ca
 }  // namespace
 
 Expected<InstallLock> InstallLock::acquire() {
-  Fd fd(::open(LOCK_FILE, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd.valid()) return PlatformError{std::string(LOCK_FILE) + ": " + errnoText(errno)};
+  UniqueFd fd(::open(LOCK_FILE, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (fd.get() < 0) return PlatformError{std::string(LOCK_FILE) + ": " + errnoText(errno)};
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) return PlatformError{std::string(LOCK_FILE) + ": " + errnoText(errno)};
   if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid())
@@ -49,8 +49,8 @@ Expected<InstallerRun> reinstallPackage(const std::string& package) {
                                    "--reinstall", package};
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return PlatformError{errnoText(errno)};
-  Fd readEnd(pipeFds[0]);
-  Fd writeEnd(pipeFds[1]);
+  UniqueFd readEnd(pipeFds[0]);
+  UniqueFd writeEnd(pipeFds[1]);
 
   // No input, the output dropped, the errors collected.
   posix_spawn_file_actions_t actions;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/expected.h"
-#include "source/fd.h"
+#include "engine/pocketsphinx/unique_fd.h"
 
 namespace tuvel::speech::pocketsphinx {
 
@@ -18,8 +18,8 @@ class InstallLock {
   static Expected<InstallLock> acquire();
 
  private:
-  explicit InstallLock(Fd fd) : fd_(std::move(fd)) {}
-  Fd fd_;  // closing it releases the lock
+  explicit InstallLock(UniqueFd fd) : fd_(std::move(fd)) {}
+  UniqueFd fd_;  // closing it releases the lock
 };
 
 struct InstallerRun {

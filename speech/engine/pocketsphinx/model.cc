@@ -13,7 +13,7 @@
 
 #include "engine/pocketsphinx/installer.h"
 #include "engine/pocketsphinx/package_checksums.h"
-#include "source/fd.h"
+#include "engine/pocketsphinx/unique_fd.h"
 
 namespace tuvel::speech::pocketsphinx {
 namespace {
@@ -46,8 +46,8 @@ std::string errnoText(int error) { return std::error_code(error, std::generic_ca
 
 std::optional<ModelProblem> fileProblem(const ModelFile& file) {
   const std::string path = file.path.string();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return ModelProblem{path + ": " + errnoText(errno), false};
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return ModelProblem{path + ": " + errnoText(errno), false};
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) return ModelProblem{path + ": " + errnoText(errno), false};
   if (!S_ISREG(status.st_mode) || status.st_size == 0) return ModelProblem{path + ": not a model file", false};

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "source/fd.h"
+#include "engine/pocketsphinx/unique_fd.h"
 
 namespace tuvel::speech::pocketsphinx {
 namespace {
@@ -28,8 +28,8 @@ PlatformError osError(const std::string& path, int error) {
 // piece read to `take`.
 template <class Take>
 Expected<void> readPieces(const std::string& path, std::span<std::uint8_t> buffer, Take take) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return osError(path, errno);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return osError(path, errno);
   (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
