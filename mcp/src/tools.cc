@@ -41,6 +41,12 @@ constexpr std::string_view kEditRequestHelp =
     "{\"kind\":\"replace\",\"old\",\"new\",\"count\"} (replace every occurrence of old, of which there must be "
     "exactly count). All edits apply to the same snapshot and must not overlap.";
 
+/// The description of an edit tool: what it does, then the arguments and
+/// errors that preview and apply share.
+std::string edit_description(std::string_view lead) {
+  return std::string(lead) + std::string(kEditRequestHelp) + " " + std::string(kEditErrors);
+}
+
 /// Tool: one entry of the table.
 struct Tool {
   std::string_view name;
@@ -136,16 +142,14 @@ const std::array<Tool, 5>& tools() {
       {"read", "Read files", std::string(kReadDescription), "read-request", "read-data", true, false, true,
        call_read},
       {"preview", "Preview an edit",
-       "Check edits of one file against the revision you read and show what they would change, writing nothing. "
-       "The answer tells whether the content would change, revision_before and revision_after, byte counts, and "
-       "up to 32 excerpts (preview, with preview_truncated). " +
-           std::string(kEditRequestHelp) + " " + std::string(kEditErrors),
+       edit_description("Check edits of one file against the revision you read and show what they would change, "
+                        "writing nothing. The answer tells whether the content would change, revision_before and "
+                        "revision_after, byte counts, and up to 32 excerpts (preview, with preview_truncated). "),
        "edit-request", "edit-data", true, false, true, call_preview},
       {"apply", "Apply an edit",
-       "Apply edits to one file, but only if it still has the revision you read; the new content replaces the "
-       "file atomically. The answer tells whether it was applied and changed, and revision_after: use it for the "
-       "next edit of the same file. " +
-           std::string(kEditRequestHelp) + " " + std::string(kEditErrors),
+       edit_description("Apply edits to one file, but only if it still has the revision you read; the new content "
+                        "replaces the file atomically. The answer tells whether it was applied and changed, and "
+                        "revision_after: use it for the next edit of the same file. "),
        "edit-request", "edit-data", false, true, false, call_apply},
       {"create", "Create a file",
        "Create a new regular file with the given text; the name must not exist yet (an existing file is never "
@@ -183,9 +187,8 @@ ordered_json embedded_schema(std::string_view name) {
   return schema;
 }
 
-}  // namespace
-
-ordered_json tool_list() {
+/// The entries of tools/list, from the table and the schema documents.
+ordered_json build_tool_list() {
   ordered_json list = ordered_json::array();
   for (const Tool& tool : tools()) {
     ordered_json output = {{"type", "object"},
@@ -204,6 +207,14 @@ ordered_json tool_list() {
           {"openWorldHint", false}}},
     });
   }
+  return list;
+}
+
+}  // namespace
+
+// Built once: the table and the schemas never change while the program runs.
+const ordered_json& tool_list() {
+  static const ordered_json list = build_tool_list();
   return list;
 }
 

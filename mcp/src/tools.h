@@ -20,7 +20,7 @@ struct CallOutcome {
 };
 
 /// The "tools" array of a tools/list result.
-nlohmann::ordered_json tool_list();
+const nlohmann::ordered_json& tool_list();
 
 /// Whether `name` is one of the tools.
 bool is_tool(std::string_view name);
