@@ -50,16 +50,14 @@ std::variant<McpCli, CliExit> parse_mcp_cli(const std::vector<std::string>& argv
   bool repo_seen = false;
   for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& arg = argv[i];
+    const bool inline_repo = arg.rfind("--repo=", 0) == 0;
     // --repo takes any bytes; everything else must be text.
     const bool repo_value = i > 1 && argv[i - 1] == "--repo";
-    if (!repo_value && arg.rfind("--repo=", 0) != 0 && find_utf8_error(arg).has_value()) {
-      return p.fail(kInvalidUtf8Argument);
-    }
+    if (!repo_value && !inline_repo && find_utf8_error(arg).has_value()) return p.fail(kInvalidUtf8Argument);
     if (arg == "-h" || arg == "--help") return CliExit{help_text(p.bin, CliStyle{color.stdout_color}), false, 0};
     if (arg == "-V" || arg == "--version") {
       return CliExit{std::string(MCP_PROGRAM_NAME) + " " + PROGRAM_VERSION + "\n", false, 0};
     }
-    const bool inline_repo = arg.rfind("--repo=", 0) == 0;
     if (arg != "--repo" && !inline_repo) return p.fail(unexpected_argument(p.error_style(), arg));
     if (repo_seen) return p.fail(repeated_option(p.error_style(), "--repo <REPO>"));
     repo_seen = true;

@@ -3,17 +3,12 @@
 #include "protocol/json.h"
 
 namespace tuvel::mcp {
-namespace {
 
 using nlohmann::ordered_json;
 
-/// Compact text that never throws: texts from outside were checked when
-/// parsed, and anything else is replaced rather than refused.
 std::string compact(const ordered_json& value) {
   return value.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
-
-}  // namespace
 
 std::string result_message(const ordered_json& id, const ordered_json& result) {
   return "{\"jsonrpc\":\"2.0\",\"id\":" + compact(id) + ",\"result\":" + compact(result) + "}";

@@ -19,6 +19,10 @@ enum class RpcError : int {
   InvalidParams = -32602,   // params, tool name or tool arguments refused
 };
 
+/// Compact JSON text that never throws: texts from outside were checked when
+/// parsed, and anything else is replaced rather than refused.
+std::string compact(const nlohmann::ordered_json& value);
+
 /// A response carrying `result`.
 std::string result_message(const nlohmann::ordered_json& id, const nlohmann::ordered_json& result);
 

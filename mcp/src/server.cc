@@ -141,9 +141,7 @@ std::string Server::call(const ordered_json& id, const ordered_json* params) {
     return error_message(id, RpcError::InvalidParams, "arguments must be an object");
   }
   // The product's decoder judges the arguments, as compact text.
-  const std::string text =
-      arguments == nullptr ? std::string("{}")
-                           : arguments->dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+  const std::string text = arguments == nullptr ? std::string("{}") : compact(*arguments);
   const CallOutcome outcome = call_tool(repo_, tool, text);
   if (outcome.invalid_params) return error_message(id, RpcError::InvalidParams, outcome.text);
   return tool_result_message(id, outcome);
