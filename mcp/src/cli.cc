@@ -14,17 +14,15 @@ std::string usage_line(const std::string& bin, const CliStyle& st) {
   return st.header("Usage:") + " " + st.literal(bin) + " [OPTIONS]";
 }
 
-std::string row(const CliStyle& st, std::string_view left, std::string_view help) {
-  constexpr std::size_t kWidth = 17;
-  return "  " + st.literal(left) + std::string(kWidth - left.size() + 2, ' ') + std::string(help) + "\n";
-}
+/// Width of the options column of the help.
+constexpr std::size_t kOptionsWidth = 17;
 
 std::string help_text(const std::string& bin, const CliStyle& st) {
   std::string t = std::string(kAbout) + "\n\n" + usage_line(bin, st) + "\n\n";
   t += st.header("Options:") + "\n";
-  t += row(st, "    --repo <REPO>", "Repository directory [default: .]");
-  t += row(st, "-h, --help", "Print help");
-  t += row(st, "-V, --version", "Print version");
+  t += help_row(st, "    --repo <REPO>", kOptionsWidth, "Repository directory [default: .]");
+  t += help_row(st, "-h, --help", kOptionsWidth, "Print help");
+  t += help_row(st, "-V, --version", kOptionsWidth, "Print version");
   t += "\nSpeaks the Model Context Protocol on stdin and stdout: JSON-RPC 2.0, one\n"
        "message per line, until stdin ends (exit status 0). Tools: read, preview,\n"
        "apply, create, list.\n";

@@ -32,13 +32,6 @@ std::string usage_line(const std::string& bin, Level level, const CliStyle& st) 
   return st.header("Usage:") + " " + st.literal(bin) + usage_tail(level);
 }
 
-/// One row of an options or commands table, aligned like the others.
-std::string row(const CliStyle& st, std::string_view left, std::size_t width, std::string_view help) {
-  std::string line = "  " + st.literal(left);
-  if (!help.empty()) line += std::string(width - left.size() + 2, ' ') + std::string(help);
-  return line + "\n";
-}
-
 std::string help_text(const std::string& bin, Level level, const CliStyle& st) {
   std::string t;
   switch (level) {
@@ -50,32 +43,32 @@ std::string help_text(const std::string& bin, Level level, const CliStyle& st) {
   t += "\n\n" + usage_line(bin, level, st) + "\n\n";
   if (level == Level::Top) {
     t += st.header("Commands:") + "\n";
-    t += row(st, "read", 5, kReadAbout);
-    t += row(st, "apply", 5, kApplyAbout);
-    t += row(st, "batch", 5, kBatchAbout);
-    t += row(st, "help", 5, kHelpAbout);
+    t += help_row(st, "read", 5, kReadAbout);
+    t += help_row(st, "apply", 5, kApplyAbout);
+    t += help_row(st, "batch", 5, kBatchAbout);
+    t += help_row(st, "help", 5, kHelpAbout);
     t += "\n" + st.header("Options:") + "\n";
-    t += row(st, "    --repo <REPO>", 17, "[default: .]");
-    t += row(st, "-h, --help", 17, "Print help");
-    t += row(st, "-V, --version", 17, "Print version");
+    t += help_row(st, "    --repo <REPO>", 17, "[default: .]");
+    t += help_row(st, "-h, --help", 17, "Print help");
+    t += help_row(st, "-V, --version", 17, "Print version");
     return t;
   }
   if (level == Level::Read) {
     t += st.header("Arguments:") + "\n";
-    t += row(st, "<PATHS>...", 10, "");
+    t += help_row(st, "<PATHS>...", 10, "");
     t += "\n" + st.header("Options:") + "\n";
-    t += row(st, "    --start <START>", 19, "[default: 1]");
-    t += row(st, "    --end <END>", 19, kEndHelp);
-    t += row(st, "    --repo <REPO>", 19, "[default: .]");
-    t += row(st, "-h, --help", 19, "Print help");
+    t += help_row(st, "    --start <START>", 19, "[default: 1]");
+    t += help_row(st, "    --end <END>", 19, kEndHelp);
+    t += help_row(st, "    --repo <REPO>", 19, "[default: .]");
+    t += help_row(st, "-h, --help", 19, "Print help");
     return t;
   }
   t += st.header("Options:") + "\n";
   if (level == Level::Apply) {
-    t += row(st, "    --preview", 17, "");
+    t += help_row(st, "    --preview", 17, "");
   }
-  t += row(st, "    --repo <REPO>", 17, "[default: .]");
-  t += row(st, "-h, --help", 17, "Print help");
+  t += help_row(st, "    --repo <REPO>", 17, "[default: .]");
+  t += help_row(st, "-h, --help", 17, "Print help");
   return t;
 }
 

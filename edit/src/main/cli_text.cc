@@ -9,6 +9,12 @@ std::string usage_name(const std::vector<std::string>& argv, std::string_view fa
   return slash == std::string::npos ? arg0 : arg0.substr(slash + 1);
 }
 
+std::string help_row(const CliStyle& st, std::string_view left, std::size_t width, std::string_view help) {
+  std::string line = "  " + st.literal(left);
+  if (!help.empty()) line += std::string(width - left.size() + 2, ' ') + std::string(help);
+  return line + "\n";
+}
+
 std::string cli_error_text(const CliStyle& st, std::string_view message, std::string_view usage) {
   return st.error("error:") + " " + std::string(message) + "\n\n" + std::string(usage) +
          "\n\nFor more information, try '" + st.literal("--help") + "'.\n";

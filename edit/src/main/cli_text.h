@@ -23,6 +23,10 @@ struct CliStyle {
 /// or `fallback` when there is no argv[0].
 std::string usage_name(const std::vector<std::string>& argv, std::string_view fallback);
 
+/// One row of an options or commands table: `left` and, when there is one,
+/// its help text starting `width` + 4 columns in.
+std::string help_row(const CliStyle& st, std::string_view left, std::size_t width, std::string_view help);
+
 /// An error text: "error:", `message`, the `usage` line and the pointer to --help.
 std::string cli_error_text(const CliStyle& st, std::string_view message, std::string_view usage);
 
