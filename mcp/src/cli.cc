@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "main/cli_text.h"
+#include "cli/cli_text.h"
 #include "source/utf8.h"
 
 namespace tuvel::mcp {

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "main/cli.h"
+#include "cli/cli_text.h"
 
 namespace tuvel::mcp {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "error/error.h"
-#include "main/bounded_line.h"
+#include "cli/bounded_line.h"
 
 namespace tuvel::mcp {
 

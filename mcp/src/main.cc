@@ -6,9 +6,10 @@
 #include <variant>
 
 #include "cli.h"
+#include "cli/entry.h"
+#include "cli/write_all.h"
+#include "error/error.h"
 #include "line_reader.h"
-#include "main/entry.h"
-#include "main/response.h"
 #include "server.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "cli.h"
 #include "jsonrpc.h"
-#include "main/cli.h"
+#include "cli/cli_text.h"
 #include "tools.h"
 
 namespace tuvel::mcp {

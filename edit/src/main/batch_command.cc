@@ -3,7 +3,7 @@
 #include <array>
 #include <cerrno>
 
-#include "main/bounded_line.h"
+#include "cli/bounded_line.h"
 #include "main/commands.h"
 #include "main/response.h"
 #include "protocol/decode.h"

@@ -1,9 +1,7 @@
 #include "main/cli.h"
 
-#include <cstdlib>
 #include <string_view>
 
-#include "main/cli_text.h"
 #include "source/utf8.h"
 
 namespace tuvel {
@@ -235,19 +233,6 @@ std::optional<CliExit> parse_positional(Parser& p, Level& level, std::size_t i, 
 }
 
 }  // namespace
-
-bool use_color(bool is_terminal) {
-  auto env = [](const char* name) -> const char* { return std::getenv(name); };
-  const char* no_color = env("NO_COLOR");
-  if (no_color != nullptr && *no_color != '\0') return false;
-  const char* force = env("CLICOLOR_FORCE");
-  if (force != nullptr && std::string_view(force) != "0") return true;
-  const char* clicolor = env("CLICOLOR");
-  if (clicolor != nullptr && std::string_view(clicolor) == "0") return false;
-  if (!is_terminal) return false;
-  const char* term = env("TERM");
-  return (term != nullptr && std::string_view(term) != "dumb") || clicolor != nullptr;
-}
 
 std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliColor color) {
   Parser p{argv, color, usage_name(argv, PROGRAM_NAME), {}};

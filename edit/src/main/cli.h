@@ -8,10 +8,11 @@
 #include <variant>
 #include <vector>
 
+#include "cli/cli_text.h"
+
 namespace tuvel {
 
 inline constexpr const char* PROGRAM_NAME = "tuvel-edit";
-inline constexpr const char* PROGRAM_VERSION = "0.1.0";
 
 enum class Command : std::uint8_t { Read, Apply, Batch };
 
@@ -26,22 +27,6 @@ struct Cli {
   // apply
   bool preview = false;
 };
-
-/// CliExit: text the parser prints instead of running a command.
-struct CliExit {
-  std::string text;
-  bool to_stderr = false;
-  int status = 0;
-};
-
-/// Whether the parser's texts may carry colour, per stream.
-struct CliColor {
-  bool stdout_color = false;
-  bool stderr_color = false;
-};
-
-/// Colour decision for a stream from the environment and whether it is a terminal.
-bool use_color(bool is_terminal);
 
 /// Parses argv (argv[0] names the program in usage lines).
 std::variant<Cli, CliExit> parse_cli(const std::vector<std::string>& argv, CliColor color);

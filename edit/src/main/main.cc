@@ -3,7 +3,7 @@
 
 #include "main/cli.h"
 #include "main/commands.h"
-#include "main/entry.h"
+#include "cli/entry.h"
 #include "main/response.h"
 
 int main(int argc, char** argv) {

@@ -23,19 +23,6 @@ Json response(const std::string& repo, Result<Request> outcome) {
   return JsonObject{{"data", std::move(result).value()}, {"ok", true}, {"version", 1}};
 }
 
-int write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
 Status write_response(int fd, const Json& envelope) {
   std::string line;
   write_json(envelope, line);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "cli/write_all.h"
 #include "error/error.h"
 #include "protocol/json.h"
 #include "protocol/request.h"
@@ -32,9 +33,5 @@ int envelope_status(const Json& envelope);
 /// the exit status: silent 0 for a broken pipe, else the envelope on
 /// standard error and 2.
 int report_fatal(const Error& error);
-
-/// Writes all of `data` to `fd`, resuming partial and interrupted writes.
-/// Gives the errno of the failure, or 0.
-int write_all(int fd, std::string_view data);
 
 }  // namespace tuvel

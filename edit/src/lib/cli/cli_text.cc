@@ -1,6 +1,21 @@
-#include "main/cli_text.h"
+#include "cli/cli_text.h"
+
+#include <cstdlib>
 
 namespace tuvel {
+
+bool use_color(bool is_terminal) {
+  auto env = [](const char* name) -> const char* { return std::getenv(name); };
+  const char* no_color = env("NO_COLOR");
+  if (no_color != nullptr && *no_color != '\0') return false;
+  const char* force = env("CLICOLOR_FORCE");
+  if (force != nullptr && std::string_view(force) != "0") return true;
+  const char* clicolor = env("CLICOLOR");
+  if (clicolor != nullptr && std::string_view(clicolor) == "0") return false;
+  if (!is_terminal) return false;
+  const char* term = env("TERM");
+  return (term != nullptr && std::string_view(term) != "dumb") || clicolor != nullptr;
+}
 
 std::string usage_name(const std::vector<std::string>& argv, std::string_view fallback) {
   if (argv.empty()) return std::string(fallback);

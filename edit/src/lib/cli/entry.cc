@@ -1,11 +1,11 @@
-#include "main/entry.h"
+#include "cli/entry.h"
 
 #include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include "main/response.h"
+#include "cli/write_all.h"
 
 namespace tuvel {
 namespace {

@@ -3,7 +3,7 @@
 // printing what the command-line parser gives instead of a command.
 #pragma once
 
-#include "main/cli.h"
+#include "cli/cli_text.h"
 
 namespace tuvel {
 

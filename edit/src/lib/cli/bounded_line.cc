@@ -1,4 +1,4 @@
-#include "main/bounded_line.h"
+#include "cli/bounded_line.h"
 
 #include <cstring>
 

@@ -9,6 +9,25 @@
 
 namespace tuvel {
 
+/// The version both programs report.
+inline constexpr const char* PROGRAM_VERSION = "0.1.0";
+
+/// CliExit: text the parser prints instead of running a command.
+struct CliExit {
+  std::string text;
+  bool to_stderr = false;
+  int status = 0;
+};
+
+/// Whether the parser's texts may carry colour, per stream.
+struct CliColor {
+  bool stdout_color = false;
+  bool stderr_color = false;
+};
+
+/// Colour decision for a stream from the environment and whether it is a terminal.
+bool use_color(bool is_terminal);
+
 /// CliStyle: text styling, enabled only when colour is allowed on the target stream.
 struct CliStyle {
   bool on = false;
