@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # BLAKE3's reference C implementation, built from the sources Debian ships in
 # librust-blake3-dev, with the x86-64 assembly kernels; the dispatcher picks the
 # fastest one the CPU offers at run time.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package: `cpack -G DEB` in a build configured with the prefix
 # /usr (scripts/package does both). The documents Debian policy asks for go in
 # with every installation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target for the command-line parser. The input is split at NUL bytes
 // into arguments; the first byte chooses whether the input names argv[0]
 // itself. Besides crashes it checks that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target for the request decoder. Besides crashes it checks that
 // - every failure names a point inside the text,
 // - memory held during a decode stays a small multiple of the text,

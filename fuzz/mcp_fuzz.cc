@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target for the MCP message handler. The input is split into lines
 // (line feeds kept, as the server reads them), each handed to one Server
 // working on a fresh temporary repository; unless the input starts with '!'

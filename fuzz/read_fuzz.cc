@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target for the pure pieces of a read: the line index and the output
 // budget. It checks that
 // - line_starts, line_entry_count, line_entries and count_line_feeds agree

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target for edit resolution and the new content. From the input it
 // derives a UTF-8 snapshot without NUL and a list of lines and replace edits
 // (with edge values: 0, N, N + 1, the largest counts, the true match count

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds fuzz/<name>_fuzz.cc with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs it for a bounded time.
 #   fuzz/run.sh <name> <seconds> [more libFuzzer options]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes OUT, a C++ source defining schema_text() over the files in SCHEMAS;
 # each file is known by its name without ".json". A document's "$id" is left
 # out: a tool carries its schemas inline, and clients that cache compiled

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // loadEngine - loads the speech engine plug-in from the program's module
 // folder.

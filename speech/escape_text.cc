@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "escape_text.h"
 
 #include <unicode/utf8.h>

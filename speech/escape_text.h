@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // escapeText - makes a message one line of valid UTF-8, whatever a path in it holds.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tuvel-speech - transcribes one audio file with the on-device speech engine.
 
 #include <malloc.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // installModelAssets - makes sure a transcriber's model is installed.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // resolveLocale - chooses the supported locale whose model transcribes a request.
 

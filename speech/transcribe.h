@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // transcribe - runs the speech engine over one audio file.
 

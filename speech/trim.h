@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // trimTranscript - removes white space and line breaks from both ends of a text.
 

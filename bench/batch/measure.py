@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Batch benchmark: small reads answered by one `batch` process in lock-step
 against one `tuvel-edit read` process per request, measured in one session;
 then the peak memory of a batch process fed 10,000 small requests mixed with

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Batch benchmark: bench/batch/run.sh <build-dir>
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoder speed against the speed of reading the same bytes with memchr.
 // Compare the bytes_per_second of each Decode* case with its Memchr* twin.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A replace of a 3-byte text with 100,000 occurrences in a 16 MiB file,
 // resolved and built, against one memcpy of the file. Prints the ratio.
 #include <benchmark/benchmark.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """MCP benchmark: per-call latency of a small read and of a one-line apply
 through tuvel-mcp, against the same requests through one `tuvel-edit batch`
 process and the nearest calls (read_text_file, edit_file) of the reference

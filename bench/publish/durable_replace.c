@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* The least a durable replace can do: read the new bytes from a file, write
  * them to a temporary file next to the target, flush it, rename it over the
  * target, flush the directory. The benchmark compares `tuvel-edit apply`

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Publication benchmark: one small edit to a 1 MiB file through the real
 `tuvel-edit apply`, against a minimal durable replace of the same new bytes,
 both as whole-process runs interleaved in one session (median wall and CPU

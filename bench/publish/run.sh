@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Publication benchmark: bench/publish/run.sh <build-dir> [rounds]
 # Needs <build-dir>/edit/tuvel-edit; builds the baseline program on the side
 # when the build dir does not have it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Read benchmark, whole-process runs interleaved in one session:
 `tuvel-edit read` of a 16 MiB text file against `b3sum --num-threads 1` (hashing
 is the floor), of a small file against `cat` (process start is the floor), and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Read benchmark: bench/read/run.sh <build-dir> [rounds]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Runs tuvel-speech and a baseline alternately on the same input and prints
 wall time and peak memory as ratios: transcribing a short recording (against
 pocketsphinx_continuous), rejecting a file that is not audio (against

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # tuvel-speech against Debian's own tools, measured side by side in one run:
 # - transcribing a 5-second 16 kHz WAV, against pocketsphinx_continuous -infile;
 # - rejecting a small text file named notes.wav, against ffprobe;

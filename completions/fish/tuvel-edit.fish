@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # fish completion for tuvel-edit. Paths of `read` are completed inside the
 # repository named by --repo (before or after the command), default ".".
 

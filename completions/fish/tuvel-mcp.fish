@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # fish completion for tuvel-mcp.
 complete -c tuvel-mcp -f
 complete -c tuvel-mcp -s h -l help -d 'Print help'

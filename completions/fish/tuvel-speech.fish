@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # fish completion for tuvel-speech: an audio file, then a locale the engine
 # supports.
 

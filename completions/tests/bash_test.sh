@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The bash completion of the three programs: for each typed command line, the
 # words offered and the options given to readline, asked as bash asks them
 # (COMP_WORDS, COMP_CWORD, COMP_LINE, COMP_POINT, then the function that

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The fish completions parse, and fish itself (complete -C) offers the
 # expected words for typed command lines.
 #

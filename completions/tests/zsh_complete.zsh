@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Types LINE and a tab into an interactive zsh that loads the completions of
 # DIR, and appends every match the completion adds to HITS, one per line.
 #

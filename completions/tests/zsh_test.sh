@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The zsh completions parse, register for their programs, and offer the
 # expected matches when a command line is typed into an interactive zsh.
 #

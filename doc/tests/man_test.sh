@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A manual page formats without a single warning from groff or mandoc, and
 # shows what its program itself says: every option and command of its help
 # texts, its version line, its usage message.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The apply command through the real binary, an agent's read -> preview ->
 // apply loop, and several processes editing the same files at once.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The batch server through the real binary: lock-step use, line limits,
 // CRLF, blank lines, failures that do not stop the loop, closed readers.
 #include <gtest/gtest.h>

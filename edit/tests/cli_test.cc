@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line and envelopes as callers see them: exact bytes and statuses
 // of the real binary.
 #include <gtest/gtest.h>

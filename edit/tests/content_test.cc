@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // new_length and build_content: size checks before building, exact output.
 #include "engine/content.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Crash safety: applies killed with SIGKILL at random moments leave the file
 // wholly old or wholly new, and nothing but staging leftovers beside it.
 #include <fcntl.h>

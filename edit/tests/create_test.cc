@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // execute_create on real directories: what a new file holds and carries,
 // what every refusal leaves behind, and how links and races are kept out.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // decode_request / decode_edit_request, and the create and list decoders that
 // share their rules: every failure is one exact message with its line and
 // column; successes give the records as written.

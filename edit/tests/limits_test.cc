@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bad input at the edges of every limit, sent through the real binary as a
 // caller meets it: paths of 4096/4097 bytes, 2 MiB requests, 16 MiB sources and
 // results, 32/33 files, 256/257 edits, 100,000/100,001 matches, nesting of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line index, and the scans that answer it without building it.
 #include <cstdint>
 #include <string>

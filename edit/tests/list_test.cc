@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // execute_list on real directories: order, kinds and sizes as the entries
 // are, what is never shown, refusals, and the bound on the answer.
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Publication failures a real file system will not produce on demand, injected
 // into the real `tuvel-edit apply` with the LD_PRELOAD fault library.
 #include <sys/xattr.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Publication on real files: what the replacement carries over, what every
 // refusal leaves behind, and how writers that ignore the lock are caught.
 #include "publish/publish.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // execute for reads through the library: windows, defaults, ranges, the text
 // budget and the output limit, and failures of whole requests.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // resolve: edits into sorted, disjoint byte-range changes of one snapshot.
 #include "engine/resolve.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // run_edit through the library on real files: result objects, the order of
 // checks, unchanged files on every refusal, and the preview allowance.
 #include "engine/run_edit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // OccurrenceFinder against a plain reference search, on texts that keep the
 // vector filter busy, defeat it (repetitive texts) and end mid-block.
 #include "engine/search.h"

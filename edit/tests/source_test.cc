@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Confined source access through the library: the path policy, the walk,
 // the edit-only refusals and the lock, identity checks and snapshots.
 #include <fcntl.h>

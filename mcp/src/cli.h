@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // parse_mcp_cli: the command line of tuvel-mcp, in the style of tuvel-edit's.
 // Gives the options to serve with, or the text to print (help, version,
 // parser error) with its stream and status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JSON-RPC 2.0 messages tuvel-mcp writes: results and errors, each one
 // compact line of text without its line feed.
 #pragma once

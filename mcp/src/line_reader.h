@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // LineReader: the lines of a descriptor, each at most MAX_LINE_BYTES long.
 // A longer line is read through to its line feed without being kept, so the
 // line after it starts cleanly and memory never holds more than the bound.

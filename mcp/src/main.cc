@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Entry of tuvel-mcp: prepare the standard descriptors, parse, then answer
 // one message line after another until standard input ends.
 #include <unistd.h>

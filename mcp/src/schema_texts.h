@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // schema_text: the JSON Schema documents of the tools, as the files under
 // schema/ hold them, compiled into the program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Server: the MCP message handler. One line in, zero or one line out; it
 // keeps only the repository path and the lifecycle state between lines.
 #pragma once

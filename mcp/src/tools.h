@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tools of tuvel-mcp: their descriptions for tools/list and their calls.
 // A call takes the compact JSON text of its arguments, judges it with the
 // product's own strict decoder and runs the library operation in-process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line of tuvel-mcp as callers see it: exact bytes and statuses.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the tuvel-mcp tests: request lines, the exact answers expected,
 // and whole sessions through the built binary.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The MCP session through the real binary: lifecycle, version negotiation,
 // protocol faults, the line bound, notifications and the end of input.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tools through the real binary: the tools/list entries, each tool's
 // answers compared byte for byte with what tuvel-edit gives for the same
 // request, and the argument faults refused as invalid params.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Well-formed and malformed requests, judged by the request schemas (read as
 strict JSON, then validated) and by tuvel-edit's decoder on a real repository
 (and tool arguments by the schemas tuvel-mcp serves and by tuvel-mcp):

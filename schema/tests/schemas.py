@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The published schema documents, loaded for validation, and a strict JSON
 reader: RFC 8259 text in UTF-8 with no repeated keys, no NaN or Infinity and
 no lone surrogates."""

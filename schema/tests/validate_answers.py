@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Validates every answer that the tests of tuvel-edit and tuvel-mcp logged
 (see log_answer in edit/tests/support/testing.h) against the published
 schemas, and stops at the first invalid one with its text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Locale - a locale identifier and its forms, as the locale service renders them.
 

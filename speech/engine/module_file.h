@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // moduleFileMissing - tells a module that is not there from one that is there
 // but cannot be loaded (a library it needs is missing, or it is damaged).

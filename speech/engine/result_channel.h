@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // ResultChannel - a ResultStream that one thread fills while another reads.
 

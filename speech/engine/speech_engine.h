@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // SpeechEngine - the operations tuvel-speech needs of an on-device speech
 // engine. The engine lives in a plug-in loaded at run time; a test double

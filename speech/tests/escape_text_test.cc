@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // escapeText: what is kept, and the escaped form of everything that could
 // break a message line or is not UTF-8.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/fake_engine.h"
 
 namespace tuvel::speech::testing {

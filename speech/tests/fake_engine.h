@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // FakeEngine - a scripted speech engine that records what was asked of it.
 

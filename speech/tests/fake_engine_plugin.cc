@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A plug-in that offers only de-DE and fr-CA, so the real program can be run
 // on a system without an en-US model.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Locale forms and resolveLocale against an engine double.
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real tuvel-speech as callers run it: every failure status with its exact
 // line, and transcripts of real recorded speech in several formats.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // runProgram - runs a program as a caller would and collects what it says.
 

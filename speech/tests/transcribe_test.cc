@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // transcribe against an engine double: order of operations, joining and
 // trimming, and every way out.
 

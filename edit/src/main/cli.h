@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // parse_cli: the command line of tuvel-edit. Gives the parsed command, or the
 // text to print (help, version, parser error) with its stream and status.
 #pragma once

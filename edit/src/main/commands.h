@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three commands of tuvel-edit; each answers on standard output and
 // gives the exit status.
 #pragma once

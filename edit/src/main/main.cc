@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Entry of tuvel-edit: prepare the standard descriptors, parse, dispatch.
 #include <variant>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // response / write_response / report_fatal: every outcome becomes one
 // envelope line; output failures end the run.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Fault injection for tests, loaded with LD_PRELOAD into a tuvel-edit run.
  *
  * TUVEL_FAULT is a comma-separated list of rules:

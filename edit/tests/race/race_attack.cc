@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // race_attack: runs reads, previews and applies of tuvel-edit in a loop (batch
 // servers and one-shot processes) while attacker threads keep swapping the
 // directories and files on the requested paths, and the repository directory

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the race-attack program against a built tuvel-edit for a bounded time.
 # Usage: run.sh <path-to-tuvel-edit> <seconds>
 set -euo pipefail

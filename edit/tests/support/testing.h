@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared test fixtures: temporary repositories and running the real binary.
 #pragma once
 

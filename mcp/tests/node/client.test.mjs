@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tuvel-mcp driven by the official MCP TypeScript SDK client over stdio. The
 // client checks every structured result against the tool's outputSchema.
 import { test, before, after } from 'node:test';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The MCP Inspector's command-line mode against tuvel-mcp: the commands of the
 // README's transcript, run for real and compared with it.
 import { test } from 'node:test';

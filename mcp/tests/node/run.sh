@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Runs one Node.js test file; skipped (77) where Node.js or the npm packages
 # that scripts/setup installs are missing.
 here=$(dirname "$0")

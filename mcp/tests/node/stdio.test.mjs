@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tuvel-mcp spoken to line by line over raw pipes, as a client library would
 // never write: malformed lines, bad envelopes, ids of both kinds, end of input.
 import { test } from 'node:test';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared fixtures: temporary repositories, an SDK client on the built server,
 // and the same requests answered by tuvel-edit for comparison.
 import { spawn, spawnSync } from 'node:child_process';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // PocketSphinx transcriber and analyzer: utterances cut by the decoder's
 // voice-activity state, one result piece per utterance.

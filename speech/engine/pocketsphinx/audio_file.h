@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The FFmpeg audio module: opens an audio file of any format FFmpeg reads, as
 // 16 kHz mono 16-bit samples. Built as a module of its own so that the engine

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // AudioInput - the FFmpeg audio module, loaded beside the plug-in, and audio
 // files read through it. A recording of up to MAX_PREREAD_SECONDS is read

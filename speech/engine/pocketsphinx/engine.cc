@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PocketSphinx engine plug-in: PocketSphinx for recognition, the FFmpeg
 // audio module for audio, Debian's package manager for models.
 

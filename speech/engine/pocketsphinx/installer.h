@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The package manager as the engine runs it to install a model: one
 // installation at a time among our processes, the installer found by its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The read-only pages of the shared libraries that loading a module brought
 // in. Loading FFmpeg's hundred-odd libraries with their symbols bound at once

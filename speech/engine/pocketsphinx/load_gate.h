@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // LoadGate - holds the model load back until the audio is known to be
 // readable, so that a file that is not audio is rejected without it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Model - a PocketSphinx model the engine knows how to install, and its files.
 

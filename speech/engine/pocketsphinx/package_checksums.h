@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The checksums Debian's package manager recorded for a package's files when
 // it installed them, and the same digest of a file as it is now.

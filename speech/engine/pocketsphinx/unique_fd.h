@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // UniqueFd - owns one file descriptor and closes it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // BoundedLine: a line put together from the chunks that reads of an input
 // bring, kept only while it stays within a bound. A longer line is read on to
 // its line feed without being kept, so the line after it starts cleanly and

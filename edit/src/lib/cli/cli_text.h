@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pieces the command lines of tuvel-edit and tuvel-mcp are written
 // with, so both read and colour alike: styling, the program's name, the
 // layout of an error and the messages about arguments they share.

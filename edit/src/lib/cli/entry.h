@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The steps the entries of tuvel-edit and tuvel-mcp share: preparing the
 // process before anything else runs, the colour of its standard streams and
 // printing what the command-line parser gives instead of a command.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // write_all: the one way both programs put bytes on a descriptor.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // content: the new length of a text under a list of changes and the new
 // content itself, built in one allocation.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // preview: bounded excerpts of the changes of a preview, cut at character
 // boundaries within a budget shared by all entries.
 #pragma once

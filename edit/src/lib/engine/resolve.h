@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // resolve: turns the edits of a request into sorted, non-overlapping byte
 // range changes against one snapshot.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // run_edit: one preview or apply request: revision check, resolution, new
 // content, preview excerpts or publication, result object.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // OccurrenceFinder: non-overlapping exact occurrences of a needle, left to
 // right, in time linear in the text. A vectorised first/last-byte filter
 // finds candidates; when verifying them costs too much (repetitive texts),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error values of tuvel-edit: an EditError with its own code, or a plain
 // failure (a message with its chain of causes) that callers see as
 // "io_or_request". Failures travel up as values and become output in one place.

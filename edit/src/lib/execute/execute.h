@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // execute: runs one request against one repository and gives the "data"
 // value of its response. It sits above read and engine and dispatches to them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The typed layer of the decoder: reads the request records straight from
 // the text, front to back, and hands the two parts that are read whole (a
 // body before "op", an edit's fields) to a Plain store and the Matcher.

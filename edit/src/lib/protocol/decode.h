@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // decode_request / decode_edit_request: the strict one-pass JSON decoder of
 // request texts. A failure is a plain Error whose message ends with
 // " at line {line} column {column}".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The decoders of the file-tree requests (create, list): one record each,
 // judged by the same rules and messages as the edit request.
 #include "protocol/decode.h"

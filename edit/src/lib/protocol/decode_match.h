@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Matcher: matches values held in a Plain store against the request model.
 // Its failures carry no position of their own (Reader::fail_model); the
 // caller's enclosing value places them when it closes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The texts of decode failures: syntax messages, model messages, the way a
 // found value is named in them, and the shapes of the request records
 // (field names in order, as messages list them). Every message text of the

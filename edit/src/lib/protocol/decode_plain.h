@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plain: a JSON value read whole, before it is matched against the model
 // (a request body that stands before "op", and the fields of an edit).
 // Values are kept flat in reading order: a container is followed by its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reader: the byte-level half of the request decoder. It walks a JSON text
 // once, front to back, and knows whitespace, strings, numbers, literals,
 // separators and the nesting limit. Every operation returns false after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Typed reading over a Reader, straight from the text: arrays and objects
 // walked member by member, records in their array or object form, and the
 // scalar values their fields hold. Faults are recorded on the Reader as in

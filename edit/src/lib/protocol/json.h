@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Json: the output object model. Object members are kept sorted by key,
 // byte by byte, so every text written has sorted keys however it was built.
 #pragma once

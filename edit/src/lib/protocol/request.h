@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The request records of tuvel-edit, as decoded from JSON or built from the
 // command line.
 #pragma once

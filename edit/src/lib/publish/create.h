@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // create_file: a new source file, published under a name that must not
 // exist yet.
 //

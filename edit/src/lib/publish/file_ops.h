@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two platform services publication needs beyond plain POSIX: a flush to
 // stable storage, and carrying a file's ACL and extended attributes over.
 #pragma once

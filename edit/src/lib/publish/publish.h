@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // publish: the atomic, durable replacement of a source file by a staging file
 // in the same directory.
 #pragma once

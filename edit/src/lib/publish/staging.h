@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // StagingFile: the file next to a source that receives the new content before
 // it is renamed over the source; reserved by exclusive create, removed when
 // dropped.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The output budget of a read: what a window's text may cost and how long
 // the compact encoding of the results is, measured without encoding them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line index of a text: only the line feed ends a line. line_starts(text)
 // is [0], then i + 1 for every line feed at i that is not the last byte, then
 // the length; N entries mean N - 1 lines. Large texts are served without

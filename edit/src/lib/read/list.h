@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // list_directory: the entries of one directory of the repository, bounded
 // like a read.
 //

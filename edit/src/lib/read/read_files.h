@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // read_files: the bounded line windows of a read request, and its "data"
 // value.
 #pragma once

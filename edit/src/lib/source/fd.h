@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fd: sole owner of one file descriptor; closes it when dropped.
 #pragma once
 

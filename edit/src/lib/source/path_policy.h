@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // split_request_path: the path policy of a request path, checked before any
 // file-system call: relative, no parent traversal, no Git metadata, bounded.
 #pragma once

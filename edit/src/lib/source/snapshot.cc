@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // read_snapshot and revision: the bytes of a source and their name.
 #include <blake3.h>
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Confined access to source files: the repository handle, the path policy,
 // the confined walk, identity checks against concurrent change, snapshots and
 // revisions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "source/text_buffer.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TextBuffer: the bytes of a snapshot in memory mapped for them alone.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rules every source text keeps: at most 16 MiB, no NUL, UTF-8. Their
 // refusals are spelled here, for snapshots and for new files alike.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "source/utf8.h"
 
 #include <emmintrin.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // UTF-8 validation that locates the first invalid sequence the way a
 // maximal-subpart decoder does, with a vectorised path over ASCII runs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The confined walk: directories opened one component at a time relative to
 // a handle, never following a symbolic link.
 #pragma once
