@@ -6,7 +6,9 @@
 dir=$1 hits=$2 line=$3
 zmodload zsh/zpty || exit 1
 zpty z zsh -f -i
-zpty -w z "PS1='' PS2=''; fpath=(${(q)dir} \$fpath); autoload -U compinit; compinit -u -D"
+# Keys typed before zle takes the terminal meet the line discipline, which
+# would take Ctrl-U as "kill line"; with no kill character zle gets them all.
+zpty -w z "stty kill undef werase undef; PS1='' PS2=''; fpath=(${(q)dir} \$fpath); autoload -U compinit; compinit -u -D"
 # compadd records what it is given, then adds it as usual; the calls that
 # only ask (-O, -A, -D) pass straight through.
 zpty -w z "compadd() {
@@ -15,14 +17,14 @@ zpty -w z "compadd() {
   (( \$#__hits )) && print -rl -- \$__hits >> ${(q)hits}
   builtin compadd \"\$@\"
 }"
-zpty -w z 'print -r -- "<READY>"'
+# The markers are put together when printed, so the terminal's echo of the
+# typed command cannot match them: only the command's output does.
+zpty -w z 'print -r -- "<READ""Y>"'
 zpty -r z out '*<READY>*'
 # zle reads keys in order, so the line is cleared only once the tab's
 # completion has run.
 zpty -w -n z "$line"$'\t'
 zpty -w -n z $'\C-u'
-zpty -w z 'print -r -- "<DONE>"'
-# The typed command echoes the marker once, its output a second time.
-zpty -r z out '*<DONE>*'
+zpty -w z 'print -r -- "<DON""E>"'
 zpty -r z out '*<DONE>*'
 zpty -d z
