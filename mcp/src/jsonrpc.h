@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The JSON-RPC 2.0 messages tuvel-mcp writes: results and errors, each one
-// compact line of text without its line feed.
+// compact line of text without its line feed. An id is the request's own
+// text, written back as it came.
 #pragma once
 
 #include <string>
@@ -20,18 +21,21 @@ enum class RpcError : int {
   InvalidParams = -32602,   // params, tool name or tool arguments refused
 };
 
-/// Compact JSON text that never throws: texts from outside were checked when
-/// parsed, and anything else is replaced rather than refused.
+/// Compact JSON text of a value the server built; never throws: text that
+/// is not UTF-8 is replaced rather than refused.
 std::string compact(const nlohmann::ordered_json& value);
 
-/// A response carrying `result`.
-std::string result_message(const nlohmann::ordered_json& id, const nlohmann::ordered_json& result);
+/// The id of an answer to a request whose id could not be read.
+inline constexpr std::string_view NULL_ID = "null";
 
-/// An error response; `id` is null when the request's id could not be read.
-std::string error_message(const nlohmann::ordered_json& id, RpcError code, std::string_view message);
+/// A response carrying `result`.
+std::string result_message(std::string_view id, const nlohmann::ordered_json& result);
+
+/// An error response.
+std::string error_message(std::string_view id, RpcError code, std::string_view message);
 
 /// The response to a tools/call whose arguments were taken: the payload as
 /// structuredContent and, the same text, as one text content item.
-std::string tool_result_message(const nlohmann::ordered_json& id, const CallOutcome& outcome);
+std::string tool_result_message(std::string_view id, const CallOutcome& outcome);
 
 }  // namespace tuvel::mcp

@@ -30,17 +30,17 @@ int serve(const std::string& repo) {
     auto line = reader.next();
     if (!line.ok()) return fatal(line.error().os_errno());
     if (!line->has_value()) return 0;
-    std::optional<std::string> answer;
+    int err = 0;
     if ((*line)->overlong) {
-      answer = tuvel::mcp::Server::overlong_answer();
+      line->reset();
+      err = tuvel::write_all(STDOUT_FILENO, tuvel::mcp::Server::overlong_answer() + "\n");
     } else {
-      answer = server.handle((*line)->bytes);
+      (void)server.handle((*line)->bytes, [&err](std::string_view piece) {
+        err = tuvel::write_all(STDOUT_FILENO, piece);
+        return err == 0;
+      });
     }
-    // The line goes back to the system before the answer is written.
-    line->reset();
-    if (!answer) continue;
-    answer->push_back('\n');
-    if (const int err = tuvel::write_all(STDOUT_FILENO, *answer)) return fatal(err);
+    if (err != 0) return fatal(err);
   }
 }
 

@@ -2,8 +2,10 @@
 #include "server.h"
 
 #include "cli.h"
-#include "jsonrpc.h"
 #include "cli/cli_text.h"
+#include "envelope.h"
+#include "jsonrpc.h"
+#include "parse_failure.h"
 #include "tools.h"
 
 namespace tuvel::mcp {
@@ -12,42 +14,19 @@ namespace {
 using nlohmann::ordered_json;
 
 /// Deepest nesting of a message. Tool arguments are judged by the product's
-/// decoder, whose own limit is far lower; this one only keeps the recursive
-/// writer of the arguments text on a bounded stack.
-constexpr int kMaxDepth = 512;
+/// decoder, whose own limit is far lower; this one keeps clients from
+/// sending documents that no tool could take.
+constexpr std::size_t kMaxDepth = 512;
+
+/// A batch's answer is handed on whenever this much of it is held, so it
+/// never has to be held whole (it can be far longer than its line).
+constexpr std::size_t kBatchPieceBytes = std::size_t{64} * 1024;
 
 constexpr std::string_view kInstructions =
     "Safe, revision-checked access to the files of one repository. Read files to get their text and revision; "
     "preview or apply edits naming the revision you read; create new files; list directories. Paths are relative "
     "to the repository root. When a call fails with stale_revision, busy or concurrent_change, read the file again "
     "and retry with its new revision.";
-
-/// Parses a message; the failure is the parser's own description.
-std::optional<ordered_json> parse(std::string_view line, std::string& failure, bool& too_deep) {
-  int depth = 0;
-  const auto track = [&](int d, ordered_json::parse_event_t, ordered_json&) {
-    if (d > depth) depth = d;
-    return true;
-  };
-  try {
-    ordered_json message = ordered_json::parse(line.begin(), line.end(), track);
-    too_deep = depth > kMaxDepth;
-    return message;
-  } catch (const ordered_json::parse_error& e) {
-    // "[json.exception.parse_error.101] parse error at ...": the text after the tag.
-    std::string_view what = e.what();
-    const auto tag = what.find("] ");
-    failure = std::string(tag == std::string_view::npos ? what : what.substr(tag + 2));
-    return std::nullopt;
-  }
-}
-
-bool is_response(const ordered_json& message) { return message.contains("result") || message.contains("error"); }
-
-const ordered_json* member(const ordered_json& object, const char* key) {
-  const auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
-}
 
 std::string_view negotiated_version(const std::string& requested) {
   for (const std::string_view version : SUPPORTED_PROTOCOL_VERSIONS) {
@@ -56,56 +35,127 @@ std::string_view negotiated_version(const std::string& requested) {
   return SUPPORTED_PROTOCOL_VERSIONS[0];
 }
 
+/// BatchAnswer: the array of a batch's answers, handed on in pieces; no
+/// text at all when no member was answered.
+class BatchAnswer {
+ public:
+  explicit BatchAnswer(const Server::Emit& emit) : emit_(emit) {}
+
+  /// Adds one member's answer; false once a piece could not be written.
+  bool add(std::string_view answer) {
+    held_.push_back(started_ ? ',' : '[');
+    started_ = true;
+    held_ += answer;
+    return held_.size() < kBatchPieceBytes || flush();
+  }
+
+  /// Closes the array.
+  bool finish() {
+    if (!started_) return true;
+    held_ += "]\n";
+    return flush();
+  }
+
+ private:
+  bool flush() {
+    const bool written = emit_(held_);
+    held_.clear();
+    return written;
+  }
+
+  const Server::Emit& emit_;
+  std::string held_;
+  bool started_ = false;
+};
+
 }  // namespace
 
 std::string Server::overlong_answer() {
-  return error_message(nullptr, RpcError::InvalidRequest, "message exceeds 20 MiB");
+  return error_message(NULL_ID, RpcError::InvalidRequest, "message exceeds 20 MiB");
 }
 
 std::optional<std::string> Server::handle(std::string_view line) {
+  std::string out;
+  (void)handle(line, [&out](std::string_view piece) {
+    out += piece;
+    return true;
+  });
+  if (out.empty()) return std::nullopt;
+  out.pop_back();
+  return out;
+}
+
+bool Server::handle(std::string_view line, const Emit& emit) {
   // The line feed ends the message; left in, it would move the parser's
   // reported position of a truncated message to a line that is not there.
   if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-  std::string failure;
-  bool too_deep = false;
-  std::optional<ordered_json> parsed = parse(line, failure, too_deep);
-  if (!parsed) return error_message(nullptr, RpcError::ParseError, failure);
-  const ordered_json& message = *parsed;
-  if (message.is_array()) return error_message(nullptr, RpcError::InvalidRequest, "batches are not supported");
-  if (!message.is_object()) return error_message(nullptr, RpcError::InvalidRequest, "a message must be a JSON object");
+  const Checked checked = check_json(line);
+  std::optional<std::string> answer;
+  if (checked.fault) {
+    answer = error_message(NULL_ID, RpcError::ParseError, parse_failure(line, *checked.fault));
+  } else if (checked.value.type == JsonType::Array) {
+    if (batches_) return batch(checked.value, emit);
+    answer = error_message(NULL_ID, RpcError::InvalidRequest, "batches are not supported");
+  } else {
+    answer = message(checked.value, checked.depth);
+  }
+  if (!answer) return true;
+  answer->push_back('\n');
+  return emit(*answer);
+}
 
-  const ordered_json* id = member(message, "id");
-  const ordered_json* method = member(message, "method");
-  if (id == nullptr) {
+bool Server::batch(const JsonValue& array, const Emit& emit) {
+  Elements elements(array.text);
+  JsonValue member;
+  std::size_t depth = 0;
+  if (!elements.next(member, depth)) {
+    return emit(error_message(NULL_ID, RpcError::InvalidRequest, "a batch must not be empty") + "\n");
+  }
+  BatchAnswer out(emit);
+  do {
+    const std::optional<std::string> answer = message(member, depth);
+    if (answer && !out.add(*answer)) return false;
+  } while (elements.next(member, depth));
+  return out.finish();
+}
+
+std::optional<std::string> Server::message(const JsonValue& value, std::size_t depth) {
+  if (value.type != JsonType::Object) {
+    return error_message(NULL_ID, RpcError::InvalidRequest, "a message must be a JSON object");
+  }
+  const Envelope envelope = read_envelope(value.text);
+  const std::optional<JsonValue>& id = envelope.id;
+  const std::optional<JsonValue>& method = envelope.method;
+  if (!id) {
     // A notification, or a response to nothing we asked: never answered.
     // notifications/initialized needs no action (requests are served once
     // initialize is answered); notifications/cancelled can only name a call
     // already answered, since each is answered before the next line is read.
-    if (method != nullptr && method->is_string()) return std::nullopt;
-    if (is_response(message)) return std::nullopt;
-    return error_message(nullptr, RpcError::InvalidRequest, "a request needs a method and an id");
+    if (method && method->type == JsonType::String) return std::nullopt;
+    if (envelope.response) return std::nullopt;
+    return error_message(NULL_ID, RpcError::InvalidRequest, "a request needs a method and an id");
   }
-  if (!id->is_string() && !id->is_number()) {
-    return error_message(nullptr, RpcError::InvalidRequest, "id must be a string or a number");
+  if (id->type != JsonType::String && id->type != JsonType::Number) {
+    return error_message(NULL_ID, RpcError::InvalidRequest, "id must be a string or a number");
   }
-  if (method == nullptr && is_response(message)) return std::nullopt;
-  const ordered_json* jsonrpc = member(message, "jsonrpc");
-  if (jsonrpc == nullptr || *jsonrpc != "2.0") {
-    return error_message(*id, RpcError::InvalidRequest, "jsonrpc must be \"2.0\"");
+  if (!method && envelope.response) return std::nullopt;
+  const std::optional<JsonValue>& jsonrpc = envelope.jsonrpc;
+  if (!jsonrpc || jsonrpc->type != JsonType::String || !string_equals(jsonrpc->text, "2.0")) {
+    return error_message(id->text, RpcError::InvalidRequest, "jsonrpc must be \"2.0\"");
   }
-  if (method == nullptr || !method->is_string()) {
-    return error_message(*id, RpcError::InvalidRequest, "method must be a string");
+  if (!method || method->type != JsonType::String) {
+    return error_message(id->text, RpcError::InvalidRequest, "method must be a string");
   }
-  const ordered_json* params = member(message, "params");
-  if (params != nullptr && !params->is_object() && !params->is_array()) {
-    return error_message(*id, RpcError::InvalidRequest, "params must be an object or an array");
+  const JsonValue* params = envelope.params ? &*envelope.params : nullptr;
+  if (params != nullptr && params->type != JsonType::Object && params->type != JsonType::Array) {
+    return error_message(id->text, RpcError::InvalidRequest, "params must be an object or an array");
   }
-  if (too_deep) return error_message(*id, RpcError::InvalidRequest, "message nested too deeply");
-  return request(*id, method->get<std::string>(), params);
+  if (depth > kMaxDepth) return error_message(id->text, RpcError::InvalidRequest, "message nested too deeply");
+  return request(id->text, string_value(method->text), params);
 }
 
-std::string Server::request(const ordered_json& id, const std::string& method, const ordered_json* params) {
-  if (params != nullptr && !params->is_object()) {
+std::string Server::request(std::string_view id, const std::string& method, const JsonValue* params) {
+  if (params != nullptr && params->type != JsonType::Object) {
     return error_message(id, RpcError::InvalidParams, "params must be an object");
   }
   if (method == "initialize") return initialize(id, params);
@@ -116,15 +166,18 @@ std::string Server::request(const ordered_json& id, const std::string& method, c
   return error_message(id, RpcError::MethodNotFound, "unknown method `" + method + "`");
 }
 
-std::string Server::initialize(const ordered_json& id, const ordered_json* params) {
+std::string Server::initialize(std::string_view id, const JsonValue* params) {
   if (initialized_) return error_message(id, RpcError::InvalidRequest, "initialize was already answered");
-  const ordered_json* version = params == nullptr ? nullptr : member(*params, "protocolVersion");
-  if (version == nullptr || !version->is_string()) {
+  const ParamsMembers members = params == nullptr ? ParamsMembers{} : read_params(params->text);
+  const std::optional<JsonValue>& version = members.protocol_version;
+  if (!version || version->type != JsonType::String) {
     return error_message(id, RpcError::InvalidParams, "protocolVersion must be a string");
   }
   initialized_ = true;
+  const std::string_view negotiated = negotiated_version(string_value(version->text));
+  batches_ = negotiated == BATCH_PROTOCOL_VERSION;
   const ordered_json result = {
-      {"protocolVersion", negotiated_version(version->get<std::string>())},
+      {"protocolVersion", negotiated},
       {"capabilities", {{"tools", {{"listChanged", false}}}}},
       {"serverInfo", {{"name", MCP_PROGRAM_NAME}, {"version", PROGRAM_VERSION}}},
       {"instructions", kInstructions},
@@ -132,17 +185,19 @@ std::string Server::initialize(const ordered_json& id, const ordered_json* param
   return result_message(id, result);
 }
 
-std::string Server::call(const ordered_json& id, const ordered_json* params) {
-  const ordered_json* name = params == nullptr ? nullptr : member(*params, "name");
-  if (name == nullptr || !name->is_string()) return error_message(id, RpcError::InvalidParams, "name must be a string");
-  const std::string& tool = name->get_ref<const std::string&>();
+std::string Server::call(std::string_view id, const JsonValue* params) {
+  const ParamsMembers members = params == nullptr ? ParamsMembers{} : read_params(params->text);
+  const std::optional<JsonValue>& name = members.name;
+  if (!name || name->type != JsonType::String) return error_message(id, RpcError::InvalidParams, "name must be a string");
+  const std::string tool = string_value(name->text);
   if (!is_tool(tool)) return error_message(id, RpcError::InvalidParams, unknown_tool_message(tool));
-  const ordered_json* arguments = member(*params, "arguments");
-  if (arguments != nullptr && !arguments->is_object()) {
+  const std::optional<JsonValue>& arguments = members.arguments;
+  if (arguments && arguments->type != JsonType::Object) {
     return error_message(id, RpcError::InvalidParams, "arguments must be an object");
   }
-  // The product's decoder judges the arguments, as compact text.
-  const std::string text = arguments == nullptr ? std::string("{}") : compact(*arguments);
+  // The product's decoder judges the arguments: their text as the client
+  // wrote it, less the white space between tokens.
+  const std::string text = arguments ? without_white_space(arguments->text) : std::string("{}");
   const CallOutcome outcome = call_tool(repo_, tool, text);
   if (outcome.invalid_params) return error_message(id, RpcError::InvalidParams, outcome.text);
   return tool_result_message(id, outcome);
