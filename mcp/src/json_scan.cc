@@ -418,23 +418,4 @@ bool string_equals(std::string_view text, std::string_view s) {
   return string_value(text) == s;
 }
 
-std::string without_white_space(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const char c = text[pos];
-    if (c == '"') {
-      std::size_t end = pos + 1;
-      while (text[end] != '"') end += text[end] == '\\' ? std::size_t{2} : std::size_t{1};
-      out.append(text.substr(pos, end + 1 - pos));
-      pos = end + 1;
-    } else {
-      if (!is_space(c)) out.push_back(c);
-      ++pos;
-    }
-  }
-  return out;
-}
-
 }  // namespace tuvel::mcp

@@ -75,7 +75,4 @@ std::string string_value(std::string_view text);
 /// Whether a checked string text (quotes included) holds exactly `s`.
 bool string_equals(std::string_view text, std::string_view s);
 
-/// A checked value's text without the white space between its tokens.
-std::string without_white_space(std::string_view text);
-
 }  // namespace tuvel::mcp

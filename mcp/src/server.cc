@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "server.h"
 
+#include "arguments_text.h"
 #include "cli.h"
 #include "cli/cli_text.h"
 #include "envelope.h"
@@ -195,9 +196,8 @@ std::string Server::call(std::string_view id, const JsonValue* params) {
   if (arguments && arguments->type != JsonType::Object) {
     return error_message(id, RpcError::InvalidParams, "arguments must be an object");
   }
-  // The product's decoder judges the arguments: their text as the client
-  // wrote it, less the white space between tokens.
-  const std::string text = arguments ? without_white_space(arguments->text) : std::string("{}");
+  // The product's decoder judges the arguments, as compact text.
+  const std::string text = arguments ? arguments_text(arguments->text) : std::string("{}");
   const CallOutcome outcome = call_tool(repo_, tool, text);
   if (outcome.invalid_params) return error_message(id, RpcError::InvalidParams, outcome.text);
   return tool_result_message(id, outcome);

@@ -57,7 +57,7 @@ inline std::string rpc_error(const std::string& id, int code, const std::string&
 
 /// Logs each complete answer line of a session (see tuvel::testing::log_answer)
 /// as "mcp {method}", "mcp tools/call {tool}", or "mcp ?" when no one request
-/// line of `input` has its id.
+/// line of `input` has its id; each answer of a batch is logged on its own.
 inline void log_mcp_answers(const std::string& input, const std::string& out) {
   if (std::getenv("TUVEL_ANSWER_LOG") == nullptr) return;
   constexpr std::size_t kParsed = std::size_t{1} << 20;
@@ -82,6 +82,13 @@ inline void log_mcp_answers(const std::string& input, const std::string& out) {
   std::istringstream answers(out);
   for (std::string line; std::getline(answers, line);) {
     if (answers.eof()) break;  // a last line without its line feed is not an answer
+    if (line.size() <= kParsed && line.rfind('[', 0) == 0) {
+      const nlohmann::json batch = nlohmann::json::parse(line, nullptr, false);
+      if (batch.is_array()) {
+        for (const auto& answer : batch) tuvel::testing::log_answer("mcp ?", answer.dump());
+        continue;
+      }
+    }
     std::string kind = "mcp ?";
     if (line.size() <= kParsed) {
       const nlohmann::json answer = nlohmann::json::parse(line, nullptr, false);

@@ -85,7 +85,12 @@ TEST(McpSession, ProtocolFaultsAreAnsweredAndTheSessionGoesOn) {
       {R"({"jsonrpc":"2.0","id":1,"method":"ping","params":[]})", rpc_error("1", -32602, "params must be an object")},
       {R"({"jsonrpc":"2.0","id":"x","method":"resources/list"})",
        rpc_error("\"x\"", -32601, "unknown method `resources/list`")},
+      // An id comes back as it was written.
       {R"({"jsonrpc":"2.0","id":2.5,"method":"ping"})", R"({"jsonrpc":"2.0","id":2.5,"result":{}})"},
+      {R"({"jsonrpc":"2.0","id":12345678901234567890123,"method":"ping"})",
+       R"({"jsonrpc":"2.0","id":12345678901234567890123,"result":{}})"},
+      {R"({"jsonrpc":"2.0","id":-1.50E+2,"method":"ping"})", R"({"jsonrpc":"2.0","id":-1.50E+2,"result":{}})"},
+      {R"({"jsonrpc":"2.0","id":"\u00e9\/","method":"ping"})", R"({"jsonrpc":"2.0","id":"\u00e9\/","result":{}})"},
       // Notifications and responses are never answered, whatever they hold.
       {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", ""},
       {R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":1,"reason":"x"}})", ""},
@@ -100,6 +105,128 @@ TEST(McpSession, ProtocolFaultsAreAnsweredAndTheSessionGoesOn) {
                            "\n")
         << c.line;
     EXPECT_EQ(run.status, 0);
+  }
+}
+
+TEST(McpSession, NumbersBeyondADoubleAreParseErrorsAndTheSessionGoesOn) {
+  const std::string ping = R"({"jsonrpc":"2.0","id":"after","method":"ping"})";
+  const std::string pong = R"({"jsonrpc":"2.0","id":"after","result":{}})";
+  const std::string huge = "1" + std::string(400, '0');
+  const struct {
+    std::string line;
+    std::string number;  // the first one out of range; empty: the line is served
+  } cases[] = {
+      {R"({"jsonrpc":"2.0","id":1,"method":"ping","params":{"x":1e400}})", "1e400"},
+      {R"({"jsonrpc":"2.0","id":1e309,"method":"ping"})", "1e309"},
+      {R"({"jsonrpc":"2.0","id":1,"method":"ping","params":[-1e400]})", "-1e400"},
+      {R"({"jsonrpc":"2.0","id":1,"method":"ping","ignored":{"deep":[0.5E+999]}})", "0.5E+999"},
+      {R"({"jsonrpc":"2.0","id":1,"method":"ping","params":{"x":)" + huge + "}}", huge},
+      {R"({"jsonrpc":"2.0","id":1,"method":"ping","params":{"x":1.7976931348623159e308}})", "1.7976931348623159e308"},
+      {R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":1e400}})", "1e400"},
+      {R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"read","arguments":{"files":[{"path":"a.txt","start":1e400}]}}})",
+       "1e400"},
+      {R"([{"jsonrpc":"2.0","id":1,"method":"ping","params":{"x":1e400}}])", "1e400"},
+      // Within range, or too small to be anything but zero: served.
+      {R"({"jsonrpc":"2.0","id":1,"method":"ping","params":{"x":1.7976931348623157e308,"y":1e-400,"z":0e99999999999}})",
+       ""},
+  };
+  for (const bool initialized : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.line);
+      std::string expected;
+      if (!c.number.empty()) {
+        const std::size_t column = c.line.find(c.number) + c.number.size();
+        expected = rpc_error("null", -32700, "number out of range at line 1 column " + std::to_string(column)) + "\n";
+      } else {
+        expected = std::string(R"({"jsonrpc":"2.0","id":1,"result":{}})") + "\n";
+      }
+      const std::string input = c.line + "\n" + ping + "\n";
+      const auto run = initialized ? session(TempDir().path(), {c.line, ping}) : run_mcp({}, input);
+      EXPECT_EQ(run.out, expected + pong + "\n");
+      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(run.status, 0);
+    }
+  }
+}
+
+TEST(McpSession, HugeLinesCostTimeInProportionToTheirLength) {
+  // The worst lines within the bound; each cost minutes to hours, or
+  // hundreds of MiB, while a document was built before its depth was known.
+  // No clock here: the test's timeout catches a cost out of proportion, and
+  // bench/mcp-parse shows time and memory.
+  const auto repeat = [](std::string_view piece, std::size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+  };
+  const std::string head = R"({"jsonrpc":"2.0","id":1,"method":"ping","params":{"x":)";
+  const std::string pong = R"({"jsonrpc":"2.0","id":1,"result":{}})";
+  constexpr std::size_t kDeep = std::size_t{19} * 1024 * 1024 / 2;
+  const struct {
+    std::string line;
+    std::string answer;
+  } cases[] = {
+      {head + std::string(kDeep, '[') + std::string(kDeep, ']') + "}}",
+       rpc_error("1", -32600, "message nested too deeply")},
+      {head + "[" + repeat("0,", 10'000'000) + "0]}}", pong},
+      {head + "[" + repeat("{},", 6'500'000) + "{}]}}", pong},
+      {head + "[" + repeat("{},", 320'000) + "{}]}}", pong},
+  };
+  std::string input;
+  std::string expected;
+  for (const auto& c : cases) {
+    input += c.line + "\n";
+    expected += c.answer + "\n";
+  }
+  input += R"({"jsonrpc":"2.0","id":"after","method":"ping"})" "\n";
+  expected += R"({"jsonrpc":"2.0","id":"after","result":{}})" "\n";
+  const auto run = run_mcp({}, input);
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(McpSession, BatchesAreTakenOnlyUnderTheRevisionThatHasThem) {
+  const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
+  const std::string pong = R"({"jsonrpc":"2.0","id":1,"result":{}})";
+  const std::string note = R"({"jsonrpc":"2.0","method":"notifications/initialized"})";
+  const std::string not_object = rpc_error("null", -32600, "a message must be a JSON object");
+  // Enough members that the answer is written in several pieces.
+  std::string many = "[";
+  std::string many_answers = "[";
+  for (int i = 0; i < 3000; ++i) {
+    const std::string sep = i == 0 ? "" : ",";
+    many += sep + R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"ping"})";
+    many_answers += sep + R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"result":{}})";
+  }
+  many += "]";
+  many_answers += "]";
+  const struct {
+    std::string line;
+    std::string answer;  // empty: no answer at all
+  } cases[] = {
+      {"[" + ping + "," + note + R"(, {"jsonrpc":"2.0","id":"b","method":"nope"}])",
+       "[" + pong + "," + rpc_error("\"b\"", -32601, "unknown method `nope`") + "]"},
+      {"[" + note + "," + note + R"(,{"jsonrpc":"2.0","id":9,"result":{}}])", ""},
+      {" [ ] ", rpc_error("null", -32600, "a batch must not be empty")},
+      {"[1,[" + ping + "]]", "[" + not_object + "," + not_object + "]"},
+      {"[" + initialize_request("2025-03-26", 5) + "]",
+       "[" + rpc_error("5", -32600, "initialize was already answered") + "]"},
+      {many, many_answers},
+  };
+  const std::string refused = rpc_error("null", -32600, "batches are not supported") + "\n";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line.substr(0, 200));
+    const std::string answer = c.answer.empty() ? "" : c.answer + "\n";
+    const auto taken = run_mcp({}, initialize_request("2025-03-26") + "\n" + c.line + "\n" + ping + "\n");
+    EXPECT_EQ(taken.out, initialize_answer("2025-03-26") + "\n" + answer + pong + "\n");
+    // Before initialize and under the other revisions a batch is one error.
+    const auto before = run_mcp({}, c.line + "\n" + initialize_request("2025-03-26") + "\n");
+    EXPECT_EQ(before.out, refused + initialize_answer("2025-03-26") + "\n");
+    for (const std::string version : {"2025-11-25", "2025-06-18", "2024-11-05"}) {
+      const auto later = run_mcp({}, initialize_request(version) + "\n" + c.line + "\n");
+      EXPECT_EQ(later.out, initialize_answer(version) + "\n" + refused) << version;
+    }
   }
 }
 
