@@ -107,6 +107,24 @@ TEST(Batch, StagingNamesKeepCountingAcrossRequests) {
   EXPECT_EQ(dir.read("a.txt"), "two");
 }
 
+// Another process's staging file may be half written: it is never read,
+// previewed or replaced; a name that only starts like one is a plain file.
+TEST(Batch, StagingFilesAreNeverReadOrEdited) {
+  TempDir dir;
+  dir.write("d/.tuvel-edit-4242-7", "half");
+  dir.write(".tuvel-edit-notes.md", "mine");
+  const std::string staging = "d/.tuvel-edit-4242-7";
+  const auto r = run_edit({"--repo", dir.path(), "batch"},
+                          RunOptions{.input = read_line_request(staging) + "\n" +
+                                              replace_request("preview", staging, revision("half"), "half", "x") + "\n" +
+                                              replace_request("apply", staging, revision("half"), "half", "x") + "\n" +
+                                              read_line_request(".tuvel-edit-notes.md") + "\n"});
+  const std::string refused = failure_envelope("path names a staging file") + "\n";
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, refused + refused + refused + ok_read(".tuvel-edit-notes.md", "mine", 1) + "\n");
+  EXPECT_EQ(dir.read(staging), "half");
+}
+
 TEST(Batch, EmptyInputAnswersNothing) {
   TempDir dir;
   const auto r = run_edit({"--repo", dir.path(), "batch"});

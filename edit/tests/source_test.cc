@@ -25,6 +25,7 @@ constexpr const char* kEloop = "Too many levels of symbolic links (os error 40)"
 constexpr const char* kEnoent = "No such file or directory (os error 2)";
 constexpr const char* kTraversal = "path must be relative, with no parent traversal";
 constexpr const char* kGit = "Git metadata cannot be edited";
+constexpr const char* kStaging = "path names a staging file";
 constexpr const char* kChanged = "source changed during access; read and retry";
 
 // Fails the test instead of hanging when an open blocks.
@@ -80,6 +81,10 @@ TEST(OpenSource, PathPolicyInOrder) {
   dir.write(".gitignore", "g");
   dir.write(".github/x", "h");
   dir.write("x", "top");
+  dir.write(".tuvel-edit-12-0", "half written");
+  dir.write("a/.tuvel-edit-1-23", "half written");
+  dir.write(".tuvel-edit-notes.md", "mine");
+  dir.write(".tuvel-edit-5-6/f", "a directory of that name is walked");
   Repo repo = must_open_repo(dir.path());
 
   // A valid path to a/b of `n` bytes.
@@ -110,6 +115,19 @@ TEST(OpenSource, PathPolicyInOrder) {
       {"a/.git/", kGit},
       {".git/" + std::string(4100, 'x'), kGit},
       {long_valid, "path exceeds 4096 bytes"},
+      {".tuvel-edit-12-0", kStaging},
+      {"a/.tuvel-edit-1-23", kStaging},
+      {"a/.tuvel-edit-1-23/", kStaging},
+      {".tuvel-edit-000-0", kStaging},
+      {".tuvel-edit-notes.md", "ok"},
+      {".tuvel-edit-5-6/f", "ok"},
+      {".tuvel-edit-1-", kEnoent},
+      {".tuvel-edit--2", kEnoent},
+      {".tuvel-edit-1-2x", kEnoent},
+      {".tuvel-edit-1-2-3", kEnoent},
+      {".tuvel-edit-+1-2", kEnoent},
+      {".git/.tuvel-edit-1-2", kGit},
+      {"../.tuvel-edit-1-2", kTraversal},
       {path_of(MAX_PATH_BYTES), "ok"},
       {"a/../" + long_valid, kTraversal},
       {"a/c", kEnoent},
