@@ -199,6 +199,9 @@ TEST(Create, DirectorySwappedWithALinkNeverLeadsOutside) {
   EXPECT_EQ(repo.list(real).size(), static_cast<std::size_t>(made));
 }
 
+const std::string kDirectoryPath = "path must end with a file name, not '/' or '/.'";
+const std::string kControl = "new name contains a control character";
+
 TEST(Create, PolicyAndTextRefusalsComeBeforeAnyDirectoryIsMade) {
   TempDir repo;
   struct Case {
@@ -218,6 +221,16 @@ TEST(Create, PolicyAndTextRefusalsComeBeforeAnyDirectoryIsMade) {
       {"new/bad\xFF", "x", "filename is not UTF-8"},
       {std::string("new/a\0b", 7), "x", "Invalid argument (os error 22)"},
       {std::string("n\0w/a", 5), "x", "Invalid argument (os error 22)"},
+      {"new/", "x", kDirectoryPath},
+      {"new/sub//", "x", kDirectoryPath},
+      {"new/.", "x", kDirectoryPath},
+      {"new/a\x01b", "x", kControl},
+      {"new/tab\t", "x", kControl},
+      {"new/line\n", "x", kControl},
+      {"new/\x1f", "x", kControl},
+      {"new/del\x7f", "x", kControl},
+      {".tuvel-edit-1-2", "x", "path names a staging file"},
+      {"new/.tuvel-edit-77-0", "x", "path names a staging file"},
       {"new/x", std::string("a\0b", 3), "source contains NUL"},
       {"new/x", "ok\xC3", "source is not UTF-8: incomplete utf-8 byte sequence from index 2"},
       {"new/x", "a\xFF\xFE", "source is not UTF-8: invalid utf-8 sequence of 1 bytes from index 1"},
@@ -225,6 +238,42 @@ TEST(Create, PolicyAndTextRefusalsComeBeforeAnyDirectoryIsMade) {
   };
   for (const Case& c : cases) EXPECT_EQ(create(repo, c.path, c.text, true), c.message) << c.path.substr(0, 20);
   EXPECT_TRUE(tree(repo).empty());
+}
+
+TEST(Create, ControlCharactersOnlyInNamesThatExistAlready) {
+  TempDir repo;
+  repo.write("keep/f", "");
+  ::mkdir((repo / "tab\tdir").c_str(), 0755);
+  const std::vector<std::string> before = tree(repo);
+  // The directories made before the refused one are removed again.
+  for (const char* path : {"new\x01/x", "keep/a/b\x7f/c/x", "a/b/c\n/x"}) {
+    EXPECT_EQ(create(repo, path, "x", true), kControl) << path;
+    EXPECT_EQ(tree(repo), before) << path;
+  }
+  EXPECT_EQ(create(repo, "tab\tdir/x", "x"), created("tab\tdir/x", "x"));
+  EXPECT_EQ(create(repo, "tab\tdir/new/x", "x", true), created("tab\tdir/new/x", "x"));
+}
+
+// The mode a new file gets from open(O_CREAT, 0666): a named user of the
+// directory's default ACL keeps write access through the mask, whatever the
+// umask says about the group.
+TEST(Create, DefaultAclOfTheDirectoryDecidesTheMode) {
+  const Umask mask(077);
+  TempDir repo;
+  ::mkdir((repo / "shared").c_str(), 0755);
+  const testing::Run set = testing::run("/usr/bin/setfacl", {"-d", "-m", "u::rwx,g::r--,o::r--,u:1234:rw-", repo / "shared"});
+  if (set.status != 0) GTEST_SKIP() << "no ACL support here: " << set.err;
+  EXPECT_EQ(create(repo, "shared/new.txt", "x"), created("shared/new.txt", "x"));
+  EXPECT_EQ(create(repo, "shared/deeper/new.txt", "y", true), created("shared/deeper/new.txt", "y"));
+  for (const char* path : {"shared/new.txt", "shared/deeper/new.txt"}) {
+    EXPECT_EQ(testing::run("/usr/bin/getfacl", {"-c", repo / path}).out,
+              "user::rw-\nuser:1234:rw-\ngroup::r--\nmask::rw-\nother::r--\n\n")
+        << path;
+    EXPECT_EQ(lstat_of(repo / path).st_mode & 07777, 0664U) << path;
+  }
+  // Outside the ACL's reach, the umask alone decides.
+  EXPECT_EQ(create(repo, "plain.txt", "z"), created("plain.txt", "z"));
+  EXPECT_EQ(lstat_of(repo / "plain.txt").st_mode & 07777, 0600U);
 }
 
 TEST(Create, SixteenMebibytesExactlyIsAccepted) {
@@ -301,7 +350,6 @@ TEST(CreateFault, EveryFailureRemovesTheStagingFile) {
       {"write:ENOSPC", "No space left on device (os error 28)"},
       {"write_zero", "failed to write whole buffer"},
       {"fsync:EIO", "Input/output error (os error 5)"},
-      {"fchmod:EPERM", "Operation not permitted (os error 1)"},
       {"openat_staging:EACCES", "Permission denied (os error 13)"},
       {"renameat2:EROFS", "Read-only file system (os error 30)"},
   };
@@ -310,6 +358,16 @@ TEST(CreateFault, EveryFailureRemovesTheStagingFile) {
     repo.write("d/keep", "k");
     EXPECT_EQ(create_with_fault(repo, "d/new.txt", false, c.fault), c.message) << c.fault;
     EXPECT_EQ(tree(repo), (std::vector<std::string>{"d", "d/keep"})) << c.fault;
+  }
+}
+
+TEST(CreateFault, FailureRemovesTheDirectoriesItMade) {
+  const std::vector<std::string> faults = {"write:ENOSPC", "fsync:EIO", "openat_staging:EACCES", "renameat2:EROFS"};
+  for (const std::string& fault : faults) {
+    TempDir repo;
+    repo.write("d/keep", "k");
+    EXPECT_NE(create_with_fault(repo, "d/a/b/c/new.txt", true, fault).find("(os error"), std::string::npos) << fault;
+    EXPECT_EQ(tree(repo), (std::vector<std::string>{"d", "d/keep"})) << fault;
   }
 }
 

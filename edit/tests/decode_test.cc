@@ -450,11 +450,14 @@ TEST(DecodeCreate, FailuresAreReportedWhereTheyStand) {
       {C, "5", "invalid type: integer `5`, expected struct CreateRequest at line 1 column 1"},
       {C, "", "EOF while parsing a value at line 1 column 0"},
       {C, "   \n", "EOF while parsing a value at line 2 column 0"},
-      {L, R"([])", "invalid length 0, expected struct ListRequest with 1 element at line 1 column 2"},
-      {L, R"(["a","b"])", "trailing characters at line 1 column 6"},
+      {L, R"([])", "invalid length 0, expected struct ListRequest with 2 elements at line 1 column 2"},
+      {L, R"(["a","b","c"])", "trailing characters at line 1 column 10"},
+      {L, R"(["a",5])", "invalid type: integer `5`, expected a string at line 1 column 6"},
+      {L, R"({"cursor":true})", "invalid type: boolean `true`, expected a string at line 1 column 14"},
+      {L, R"({"cursor":"a","cursor":"b"})", "duplicate field `cursor` at line 1 column 22"},
       {L, R"({"path":5})", "invalid type: integer `5`, expected a string at line 1 column 9"},
       {L, R"({"path":{}})", "invalid type: map, expected a string at line 1 column 8"},
-      {L, R"({"paths":"x"})", "unknown field `paths`, expected `path` at line 1 column 8"},
+      {L, R"({"paths":"x"})", "unknown field `paths`, expected `path` or `cursor` at line 1 column 8"},
       {L, R"({"path":"a","path":"b"})", "duplicate field `path` at line 1 column 18"},
       {L, R"({"path":nul})", "expected ident at line 1 column 12"},
       {L, R"({"path":"a"}])", "trailing characters at line 1 column 13"},
@@ -491,19 +494,26 @@ TEST(DecodeCreate, ListRecordsAsWritten) {
   struct Listed {
     std::string text;
     std::optional<std::string> path;
+    std::optional<std::string> cursor;
   };
   const std::vector<Listed> cases = {
-      {"{}", std::nullopt},
-      {R"({"path":null})", std::nullopt},
-      {R"({"path":"src"})", "src"},
-      {R"({"path":""})", ""},
-      {R"(["src/"])", "src/"},
-      {"[null]", std::nullopt},
+      {"{}", std::nullopt, std::nullopt},
+      {R"({"path":null})", std::nullopt, std::nullopt},
+      {R"({"path":"src"})", "src", std::nullopt},
+      {R"({"path":""})", "", std::nullopt},
+      {R"(["src/"])", "src/", std::nullopt},
+      {"[null]", std::nullopt, std::nullopt},
+      {R"({"cursor":"b.txt","path":"."})", ".", "b.txt"},
+      {R"({"cursor":null})", std::nullopt, std::nullopt},
+      {R"({"cursor":""})", std::nullopt, ""},
+      {R"(["src",null])", "src", std::nullopt},
+      {R"([null,"m"])", std::nullopt, "m"},
   };
   for (const Listed& c : cases) {
     const auto request = decode_list_request(c.text);
     ASSERT_TRUE(request.ok()) << c.text << ": " << request.error().render();
     EXPECT_EQ(request->path, c.path) << c.text;
+    EXPECT_EQ(request->cursor, c.cursor) << c.text;
   }
 }
 

@@ -92,7 +92,7 @@ TEST(McpCommandLine, RepoTakesItsValueEitherWayAndServesThatDirectory) {
   TempDir dir;
   dir.write("a.txt", "x");
   const std::string list = testing::call_request(1, "list", "{}");
-  const std::string listed = testing::tool_answer(1, R"({"entries":[{"kind":"file","name":"a.txt","size":1}],"path":".","truncated":false})");
+  const std::string listed = testing::tool_answer(1, R"({"entries":[{"kind":"file","name":"a.txt","size":1}],"next":null,"path":".","truncated":false})");
   for (const auto& args : std::vector<std::vector<std::string>>{{"--repo", dir.path()}, {"--repo=" + dir.path()}}) {
     const auto r = testing::run_mcp(args, testing::initialize_request("2025-11-25") + "\n" + list + "\n");
     EXPECT_EQ(r.out, testing::initialize_answer("2025-11-25") + "\n" + listed + "\n");

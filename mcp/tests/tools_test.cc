@@ -185,9 +185,9 @@ TEST(McpTools, CreateMakesOnlyNewFilesAndListShowsThem) {
                 tool_answer(3, error_payload("io_or_request", "No such file or directory (os error 2)"), true) +
                 "\n" +
                 tool_answer(4, R"({"entries":[{"kind":"file","name":"a.txt","size":22},{"kind":"directory","name":"new"},)"
-                               R"({"kind":"directory","name":"sub"}],"path":".","truncated":false})") +
+                               R"({"kind":"directory","name":"sub"}],"next":null,"path":".","truncated":false})") +
                 "\n" +
-                tool_answer(5, R"({"entries":[{"kind":"file","name":"c.txt","size":6}],"path":"new","truncated":false})") +
+                tool_answer(5, R"({"entries":[{"kind":"file","name":"c.txt","size":6}],"next":null,"path":"new","truncated":false})") +
                 "\n" + tool_answer(6, error_payload("io_or_request", "Not a directory (os error 20)"), true) + "\n");
   EXPECT_EQ(dir.read("a.txt"), kContent);
   EXPECT_EQ(dir.read("new/c.txt"), "caf\xC3\xA9\n");

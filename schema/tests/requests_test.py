@@ -213,6 +213,9 @@ MCP_CALLS = [
     ("list", '{"path":"d"}', True, None),
     ("list", '{"path":5}', False, None),
     ("list", '{"dir":"d"}', False, None),
+    ("list", '{"path":"d","cursor":"a.txt"}', True, None),
+    ("list", '{"path":".","cursor":null}', True, None),
+    ("list", '{"cursor":5}', False, None),
 ]
 TOOL_SCHEMAS = {"read": "read-request.json", "preview": "edit-request.json", "create": "create-request.json",
                 "list": "list-request.json"}

@@ -298,9 +298,10 @@ test('list shows one directory sorted by name, with kinds and file sizes', async
         { name: 'link', kind: 'symlink' },
         { name: 'sub', kind: 'directory' },
       ],
+      next: null,
       truncated: false,
     });
-    assert.deepEqual(await list({ path: 'sub' }), { path: 'sub', entries: [{ name: 'inner.txt', kind: 'file', size: 6 }], truncated: false });
+    assert.deepEqual(await list({ path: 'sub' }), { path: 'sub', entries: [{ name: 'inner.txt', kind: 'file', size: 6 }], next: null, truncated: false });
     for (const path of ['a.txt', 'link', 'missing', '../', '.git', '/']) {
       assert.equal(failure(await client.callTool({ name: 'list', arguments: { path } })).code, 'io_or_request', path);
     }

@@ -27,7 +27,9 @@ Result<ListRequest> decode_list_request(std::string_view text) {
   Reader r(text);
   std::string key;
   ListRequest request;
-  const bool ok = record(r, kListRequestShape, key, [&](std::size_t) { return optional_string_value(r, request.path); });
+  const bool ok = record(r, kListRequestShape, key, [&](std::size_t f) {
+    return optional_string_value(r, f == 0 ? request.path : request.cursor);
+  });
   if (!ok || !r.end()) return fault_error(r);
   return request;
 }

@@ -113,8 +113,12 @@ inline constexpr Shape kCreateRequestShape{"struct CreateRequest",
                                            3,
                                            {"path", "text", "parents"},
                                            {Presence::Required, Presence::Required, Presence::Default}};
-inline constexpr Shape kListRequestShape{
-    "struct ListRequest", "`path`", "struct ListRequest with 1 element", 1, {"path"}, {Presence::Optional}};
+inline constexpr Shape kListRequestShape{"struct ListRequest",
+                                         "`path` or `cursor`",
+                                         "struct ListRequest with 2 elements",
+                                         2,
+                                         {"path", "cursor"},
+                                         {Presence::Optional, Presence::Default}};
 
 /// Index of `key` among the shape's fields, or -1.
 int field_index(const Shape& shape, std::string_view key);

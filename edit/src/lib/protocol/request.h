@@ -67,9 +67,11 @@ struct CreateRequest {
   bool parents = false;  ///< make missing parent directories
 };
 
-/// ListRequest: one directory; the repository root when `path` is absent.
+/// ListRequest: one page of a directory's entries; the repository root when
+/// `path` is absent.
 struct ListRequest {
   std::optional<std::string> path;
+  std::optional<std::string> cursor;  ///< the page holds the names after it
 };
 
 }  // namespace tuvel

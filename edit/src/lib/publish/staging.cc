@@ -25,13 +25,13 @@ StagingFile::~StagingFile() {
   if (dir_ >= 0) (void)::unlinkat(dir_, name_.c_str(), 0);
 }
 
-Result<StagingFile> reserve_staging(const Source& source) { return reserve_staging_in(source.parent_dir.get()); }
+Result<StagingFile> reserve_staging(const Source& source) { return reserve_staging_in(source.parent_dir.get(), 0600); }
 
-Result<StagingFile> reserve_staging_in(int dir) {
+Result<StagingFile> reserve_staging_in(int dir, mode_t mode) {
   const std::string prefix = ".tuvel-edit-" + std::to_string(::getpid()) + "-";
   for (int attempt = 0; attempt < MAX_STAGING_ATTEMPTS; ++attempt) {
     std::string name = prefix + std::to_string(staging_counter.fetch_add(1));
-    int fd = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) return StagingFile(dir, std::move(name), Fd(fd));
     if (errno != EEXIST) return Error::os(errno);
   }

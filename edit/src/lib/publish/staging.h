@@ -48,8 +48,9 @@ class StagingFile {
 /// (write-only, mode 0600), trying at most MAX_STAGING_ATTEMPTS names.
 Result<StagingFile> reserve_staging(const Source& source);
 /// reserve_staging_in: the same in the directory `dir` (borrowed: it must
-/// outlive the StagingFile).
-Result<StagingFile> reserve_staging_in(int dir);
+/// outlive the StagingFile), created with `mode` (before the umask or the
+/// directory's default ACL).
+Result<StagingFile> reserve_staging_in(int dir, mode_t mode);
 /// confirm_ownership: the staging file must have the source's owner and group,
 /// or the replacement would change them.
 Status confirm_ownership(const StagingFile& staging, const Source& source);
