@@ -246,7 +246,7 @@ TEST(McpTools, CallFaultsAreInvalidParams) {
       {R"({"name":"create","arguments":{"path":"x","text":"y","parents":1}})",
        "invalid type: integer `1`, expected a boolean at line 1 column 34"},
       {R"({"name":"list","arguments":{"path":"x","more":1}})",
-       "unknown field `more`, expected `path` at line 1 column 18"},
+       "unknown field `more`, expected `path` or `cursor` at line 1 column 18"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.params);
