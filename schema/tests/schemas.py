@@ -22,8 +22,32 @@ def load(schema_dir):
         if doc.get("$id") != path.name:
             raise ValueError(f"{path.name}: $id is not {path.name!r}")
         Draft202012Validator.check_schema(doc)
+        where = _type_array(doc, path.name)
+        if where:
+            raise ValueError(f"{where}: type is an array; write anyOf of one type each (some clients take only one)")
         docs[path.name] = doc
     return docs
+
+
+def _type_array(value, where):
+    """The place of the first `type` array in a schema document, or None.
+    Keys named "type" under "properties" are property names, not keywords."""
+    if isinstance(value, list):
+        return next((w for i, item in enumerate(value) if (w := _type_array(item, f"{where}/{i}"))), None)
+    if not isinstance(value, dict):
+        return None
+    if isinstance(value.get("type"), list):
+        return where
+    for key, item in value.items():
+        if key in ("properties", "$defs", "patternProperties"):
+            found = next((w for name, sub in item.items() if (w := _type_array(sub, f"{where}/{key}/{name}"))), None)
+        elif key in ("const", "enum", "default", "examples"):
+            found = None
+        else:
+            found = _type_array(item, f"{where}/{key}")
+        if found:
+            return found
+    return None
 
 
 def validator(docs, ref):

@@ -9,10 +9,12 @@ import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { MCP_BIN, editRead, makeDir, removeDir } from './support.mjs';
 
-const INSPECTOR = fileURLToPath(new URL('node_modules/.bin/mcp-inspector', import.meta.url));
+// The Inspector as the README runs it: through the script that gives it the
+// Node.js it needs, whatever node is first on PATH.
+const INSPECTOR = fileURLToPath(new URL('../../../scripts/mcp-inspector', import.meta.url));
 const README = readFileSync(new URL('../../../README.md', import.meta.url), 'utf8').split('\n');
 // The README's commands run from the repository root on its demo repository.
-const SHOWN = 'mcp/tests/node/node_modules/.bin/mcp-inspector --cli build/mcp/tuvel-mcp --repo demo';
+const SHOWN = 'scripts/mcp-inspector --cli build/mcp/tuvel-mcp --repo demo';
 
 // What the README shows after "$ {SHOWN} {rest}", up to the next command or the end of the block.
 function transcript(rest) {
@@ -36,7 +38,7 @@ function inspector(args) {
   }
 }
 
-test('the Inspector lists the tools as the README shows, with no schema portability errors', () => {
+test('the Inspector lists the tools as the README shows', () => {
   const done = inspector(['--method', 'tools/list']);
   removeDir(done.demo);
   assert.equal(done.status, 0, done.stderr);
@@ -50,9 +52,16 @@ test('the Inspector lists the tools as the README shows, with no schema portabil
     assert.ok(at >= 0, `the README line ${JSON.stringify(line)} is output, in order`);
     from = at + 1;
   }
-  const strict = inspector(['--method', 'tools/list', '--strict']);
-  removeDir(strict.demo);
-  assert.equal(strict.status, 0, strict.stderr);
+});
+
+// --strict prints every portability error and warning of every tool's schemas
+// on standard error (and still ends with 0), so any output there is a fault.
+test('the Inspector finds nothing to report in any tool schema with --strict', () => {
+  const done = inspector(['--method', 'tools/list', '--strict']);
+  removeDir(done.demo);
+  assert.equal(done.status, 0, done.stderr);
+  assert.equal(done.stderr, '');
+  assert.ok(JSON.parse(done.stdout).tools.length > 0);
 });
 
 test('the Inspector calls read and prints the README transcript byte for byte', () => {
