@@ -195,7 +195,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const Place place;
   place.reset();
   std::string_view input(reinterpret_cast<const char*>(data), size);
-  tuvel::mcp::Server server(place.repo);
+  // Opened after the reset, as the program opens it at start-up.
+  auto repo = tuvel::open_repo(place.repo);
+  if (!repo.ok()) fail("repository cannot be opened", input, repo.error().render());
+  tuvel::mcp::Server server(std::move(repo).value());
   if (!input.empty() && input[0] == '!') {
     input.remove_prefix(1);
   } else {

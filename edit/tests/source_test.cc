@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,70 @@ TEST(OpenRepo, CanonicalisesAndRefusesNonDirectories) {
   EXPECT_EQ(outcome(open_repo(dir / "missing")), std::string("io_or_request: ") + kEnoent);
   EXPECT_EQ(outcome(open_repo(dir / "repo/f")), "io_or_request: repo must be a directory");
   EXPECT_EQ(outcome(open_repo(dir / "repo/f/x")), "io_or_request: Not a directory (os error 20)");
+}
+
+TEST(OpenRepo, ALinkSwappedInAfterTheResolutionIsNeverFollowed) {
+  TempDir dir;
+  dir.write("repo/f", "x");
+  dir.write("up/repo/f", "x");
+  char* real = ::realpath(dir.path().c_str(), nullptr);
+  const std::string base = real;
+  std::free(real);
+  // What the resolution gave, with a link put at one of its levels since.
+  ASSERT_EQ(::symlink((base + "/repo").c_str(), (base + "/link").c_str()), 0);
+  ASSERT_EQ(::symlink((base + "/up").c_str(), (base + "/uplink").c_str()), 0);
+  ASSERT_EQ(::symlink("f", (base + "/repo/flink").c_str()), 0);
+  const struct {
+    std::string canonical;
+    std::string outcome;
+  } cases[] = {
+      {base + "/repo", "ok"},
+      {base + "/up/repo", "ok"},
+      {base + "/link", "io_or_request: repo changed during access"},
+      {base + "/uplink/repo", "io_or_request: repo changed during access"},
+      {base + "/repo/flink", "io_or_request: repo changed during access"},
+      {base + "/repo/f", "io_or_request: repo must be a directory"},
+      {base + "/repo/f/x", "io_or_request: repo changed during access"},
+      {base + "/missing", std::string("io_or_request: ") + kEnoent},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(outcome(open_canonical_repo(c.canonical)), c.outcome) << c.canonical;
+  }
+}
+
+// Where the kernel has no openat2, the repository and the directories of a
+// request path are opened one component at a time; the answers are the same.
+TEST(OpenRepo, WithoutOpenat2TheComponentWalkAnswersAlike) {
+  TempDir dir;
+  dir.write("repo/d/f", "x\n");
+  dir.write("other/f", "y\n");
+  ASSERT_EQ(::symlink((dir / "repo").c_str(), (dir / "repo_link").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "other").c_str(), (dir / "repo/d_link").c_str()), 0);
+  const struct {
+    std::string repo, path, message;  // message empty: the read succeeds
+  } cases[] = {
+      {dir / "repo", "d/f", ""},
+      {dir / "repo_link", "d/f", ""},
+      {dir / "repo", "d_link/f", kEloop},
+      {dir / "repo/d/f", "f", "repo must be a directory"},
+      {dir / "missing", "f", kEnoent},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.repo + " " + c.path);
+    const auto plain = testing::run_edit({"--repo", c.repo, "read", c.path});
+    testing::RunOptions options;
+    options.env = {{"LD_PRELOAD", TUVEL_FAULT_LIB}, {"TUVEL_FAULT", "openat2:ENOSYS"}};
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    options.env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+    const auto walked = testing::run_edit({"--repo", c.repo, "read", c.path}, options);
+    EXPECT_EQ(walked.out, plain.out);
+    EXPECT_EQ(walked.status, plain.status);
+    if (c.message.empty()) {
+      EXPECT_NE(walked.out.find(R"("text":"x\n")"), std::string::npos) << walked.out;
+    } else {
+      EXPECT_EQ(walked.out, testing::failure_line(c.message));
+    }
+  }
 }
 
 TEST(OpenSource, PathPolicyInOrder) {

@@ -18,7 +18,7 @@ enum class RpcError : int {
   ParseError = -32700,      // the line is not JSON
   InvalidRequest = -32600,  // not a request, a batch, or not allowed now
   MethodNotFound = -32601,
-  InvalidParams = -32602,   // params, tool name or tool arguments refused
+  InvalidParams = -32602,   // params, the tool name or arguments that are no object
 };
 
 /// Compact JSON text of a value the server built; never throws: text that
@@ -34,7 +34,7 @@ std::string result_message(std::string_view id, const nlohmann::ordered_json& re
 /// An error response.
 std::string error_message(std::string_view id, RpcError code, std::string_view message);
 
-/// The response to a tools/call whose arguments were taken: the payload as
+/// The response to a tools/call of a known tool: the payload as
 /// structuredContent and, the same text, as one text content item.
 std::string tool_result_message(std::string_view id, const CallOutcome& outcome);
 

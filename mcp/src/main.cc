@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 
 #include "cli.h"
@@ -12,6 +15,7 @@
 #include "error/error.h"
 #include "line_reader.h"
 #include "server.h"
+#include "source/source.h"
 
 namespace {
 
@@ -23,8 +27,33 @@ int fatal(int err) {
   return 2;
 }
 
-int serve(const std::string& repo) {
-  tuvel::mcp::Server server(repo);
+/// `text` on one line: control characters written as escapes.
+std::string one_line(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out.push_back(c);
+    } else {
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xf]);
+    }
+  }
+  return out;
+}
+
+int serve(const std::string& repo_path) {
+  // The repository is resolved and opened once: the session serves that
+  // directory, whatever its path names later.
+  auto repo = tuvel::open_repo(repo_path);
+  if (!repo.ok()) {
+    (void)tuvel::write_all(STDERR_FILENO, std::string(tuvel::mcp::MCP_PROGRAM_NAME) + ": cannot open repository '" +
+                                              one_line(repo_path) + "': " + repo.error().render() + "\n");
+    return 2;
+  }
+  tuvel::mcp::Server server(std::move(repo).value());
   tuvel::mcp::LineReader reader(STDIN_FILENO);
   for (;;) {
     auto line = reader.next();

@@ -198,9 +198,7 @@ std::string Server::call(std::string_view id, const JsonValue* params) {
   }
   // The product's decoder judges the arguments, as compact text.
   const std::string text = arguments ? arguments_text(arguments->text) : std::string("{}");
-  const CallOutcome outcome = call_tool(repo_, tool, text);
-  if (outcome.invalid_params) return error_message(id, RpcError::InvalidParams, outcome.text);
-  return tool_result_message(id, outcome);
+  return tool_result_message(id, call_tool(repo_, tool, text));
 }
 
 }  // namespace tuvel::mcp

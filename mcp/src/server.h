@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Server: the MCP message handler. One line in, zero or one line out; it
-// keeps only the repository path and the lifecycle state between lines.
+// keeps only the repository opened at start-up and the lifecycle state
+// between lines.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +9,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "json_scan.h"
+
+#include "source/source.h"
 
 namespace tuvel::mcp {
 
@@ -22,7 +26,7 @@ inline constexpr std::string_view BATCH_PROTOCOL_VERSION = "2025-03-26";
 
 class Server {
  public:
-  explicit Server(std::string repo) : repo_(std::move(repo)) {}
+  explicit Server(Repo repo) : repo_(std::move(repo)) {}
 
   /// Emit: takes the next piece of an answer; false when it could not be
   /// written, and then the rest of the line is left unanswered.
@@ -47,7 +51,7 @@ class Server {
   std::string initialize(std::string_view id, const JsonValue* params);
   std::string call(std::string_view id, const JsonValue* params);
 
-  std::string repo_;
+  Repo repo_;
   bool initialized_ = false;
   bool batches_ = false;
 };

@@ -2,6 +2,7 @@
 #include "tools.h"
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <utility>
 
@@ -22,19 +23,21 @@ constexpr std::string_view kReadDescription =
     "64 KiB: text beyond that is cut and truncated is true, so read on from a later start. Keep the revision: "
     "preview and apply need it. Errors (isError, structuredContent.error.code): invalid_range: start or end lies "
     "outside the file, check total_lines; output_limit: the answer cannot fit, read fewer files or shorter windows; "
-    "concurrent_change: a file changed while it was read, read again; io_or_request: the request or a path was "
-    "refused (absolute, '..', leading '.', symbolic link, '.git'), the file is missing, is not UTF-8 text or is "
-    "over 16 MiB, or an operating-system error; fix the request instead of repeating it.";
+    "concurrent_change: a file changed while it was read, read again; io_or_request: the arguments were refused "
+    "(the message names the field), a path was refused (absolute, '..', leading '.', symbolic link, '.git'), the "
+    "file is missing, is not UTF-8 text or is over 16 MiB, or an operating-system error; fix the request instead "
+    "of repeating it.";
 
 constexpr std::string_view kEditErrors =
     "Errors (isError, structuredContent.error.code): stale_revision: the file changed since you read it, read it "
     "again and rebuild the edits against the new revision; match_count: a replace edit found a different number "
     "of occurrences than count, read the file and fix old or count; invalid_range: a lines edit lies outside the "
     "file, check total_lines; overlapping_edits: two edits touch the same text or insertion point, merge them; "
-    "size_limit: the new content would exceed 16 MiB; concurrent_change: the file changed during the call, read "
-    "again and retry; busy: another writer holds the file, wait a moment and retry; io_or_request: the request or "
-    "the path was refused, the file is missing or not UTF-8 text, or an operating-system error; fix the request "
-    "instead of repeating it.";
+    "concurrent_change: the file changed during the call, read again and retry; busy: another writer holds the "
+    "file, wait a moment and retry; io_or_request: the arguments were refused (the message names the field; "
+    "\"request exceeds 2 MiB\" for arguments over 2 MiB), the path was refused, the file is missing, is not "
+    "UTF-8 text or is over 16 MiB, the new content would exceed 16 MiB (\"result exceeds 16 MiB\"), or an "
+    "operating-system error; fix the request instead of repeating it.";
 
 constexpr std::string_view kEditRequestHelp =
     "Arguments: path, revision (from read), and 1 to 256 edits, each {\"kind\":\"lines\",\"start\",\"end\",\"text\"} "
@@ -58,22 +61,34 @@ struct Tool {
   bool read_only;
   bool destructive;
   bool idempotent;
-  CallOutcome (*call)(const std::string& repo, std::string_view arguments);
+  CallOutcome (*call)(const Repo& repo, std::string_view arguments);
 };
 
-CallOutcome refused(const Error& error) { return {true, false, error.render()}; }
-
-CallOutcome answered(const Result<Json>& result) {
+CallOutcome failed(std::string_view code, std::string message) {
   CallOutcome outcome;
-  if (result.ok()) {
-    write_json(*result, outcome.text);
-    return outcome;
-  }
   outcome.is_error = true;
-  const Error& error = result.error();
-  write_json(JsonObject{{"error", JsonObject{{"code", std::string(error.code())}, {"message", error.render()}}}},
+  write_json(JsonObject{{"error", JsonObject{{"code", std::string(code)}, {"message", std::move(message)}}}},
              outcome.text);
   return outcome;
+}
+
+CallOutcome failed(const Error& error) { return failed(error.code(), error.render()); }
+
+CallOutcome answered(const Result<Json>& result) {
+  if (!result.ok()) return failed(result.error());
+  CallOutcome outcome;
+  write_json(*result, outcome.text);
+  return outcome;
+}
+
+/// A session keeps the directory it opened at start-up; serving another one
+/// that took its name would follow whoever renamed it.
+std::optional<CallOutcome> repo_gone(const Repo& repo) {
+  const Result<bool> in_place = repo_in_place(repo);
+  if (in_place.ok() && *in_place) return std::nullopt;
+  const int err = in_place.ok() ? 0 : in_place.error().os_errno();
+  if (err != 0 && err != ENOENT && err != ENOTDIR) return failed(in_place.error());
+  return failed(Error::plain("repository was moved or replaced; restart the server"));
 }
 
 /// Requests of the edit commands keep tuvel-edit's request bound.
@@ -100,41 +115,41 @@ std::string unwrapped_message(std::string message) {
   return message;
 }
 
-CallOutcome call_read(const std::string& repo, std::string_view arguments) {
+CallOutcome call_read(const Repo& repo, std::string_view arguments) {
   if (auto bound = over_request_bound(arguments)) return *bound;
   std::string wrapped;
   wrapped.reserve(kReadPrefix.size() + arguments.size() + 1);
   wrapped.append(kReadPrefix).append(arguments).push_back('}');
   Result<Request> request = decode_request(wrapped);
   std::string().swap(wrapped);
-  if (!request.ok()) return {true, false, unwrapped_message(request.error().render())};
+  if (!request.ok()) return failed(request.error().code(), unwrapped_message(request.error().render()));
   return answered(execute(repo, std::move(request).value()));
 }
 
-CallOutcome call_edit(const std::string& repo, std::string_view arguments, Op op) {
+CallOutcome call_edit(const Repo& repo, std::string_view arguments, Op op) {
   if (auto bound = over_request_bound(arguments)) return *bound;
   Result<EditRequest> edit = decode_edit_request(arguments);
-  if (!edit.ok()) return refused(edit.error());
+  if (!edit.ok()) return failed(edit.error());
   return answered(execute(repo, Request{op, std::move(edit).value()}));
 }
 
-CallOutcome call_create(const std::string& repo, std::string_view arguments) {
+CallOutcome call_create(const Repo& repo, std::string_view arguments) {
   Result<CreateRequest> create = decode_create_request(arguments);
-  if (!create.ok()) return refused(create.error());
+  if (!create.ok()) return failed(create.error());
   return answered(execute_create(repo, *create));
 }
 
-CallOutcome call_list(const std::string& repo, std::string_view arguments) {
+CallOutcome call_list(const Repo& repo, std::string_view arguments) {
   Result<ListRequest> list = decode_list_request(arguments);
-  if (!list.ok()) return refused(list.error());
+  if (!list.ok()) return failed(list.error());
   return answered(execute_list(repo, *list));
 }
 
-CallOutcome call_preview(const std::string& repo, std::string_view arguments) {
+CallOutcome call_preview(const Repo& repo, std::string_view arguments) {
   return call_edit(repo, arguments, Op::Preview);
 }
 
-CallOutcome call_apply(const std::string& repo, std::string_view arguments) {
+CallOutcome call_apply(const Repo& repo, std::string_view arguments) {
   return call_edit(repo, arguments, Op::Apply);
 }
 
@@ -233,7 +248,8 @@ std::string unknown_tool_message(std::string_view name) {
   return "unknown tool `" + std::string(name) + "`, expected one of " + names;
 }
 
-CallOutcome call_tool(const std::string& repo, std::string_view name, std::string_view arguments) {
+CallOutcome call_tool(const Repo& repo, std::string_view name, std::string_view arguments) {
+  if (auto gone = repo_gone(repo)) return *gone;
   const Tool* tool = find_tool(name);
   return tool->call(repo, arguments);
 }

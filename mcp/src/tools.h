@@ -9,13 +9,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "source/source.h"
+
 namespace tuvel::mcp {
 
-/// CallOutcome: what a tools/call gives. With `invalid_params` the arguments
-/// were refused and `text` is the decoder's message; otherwise `text` is the
-/// compact JSON of the result object, or of {"error":{...}} when `is_error`.
+/// CallOutcome: what a tools/call gives: `text` is the compact JSON of the
+/// result object, or of {"error":{...}} when `is_error` (arguments the
+/// decoder refused included).
 struct CallOutcome {
-  bool invalid_params = false;
   bool is_error = false;
   std::string text;
 };
@@ -30,7 +31,8 @@ bool is_tool(std::string_view name);
 std::string unknown_tool_message(std::string_view name);
 
 /// Runs the tool `name` (one of the tools) on `arguments`, the compact JSON
-/// text of an object, against the repository `repo`.
-CallOutcome call_tool(const std::string& repo, std::string_view name, std::string_view arguments);
+/// text of an object, against the repository `repo`, opened when the session
+/// started; once its path names another directory, every call fails.
+CallOutcome call_tool(const Repo& repo, std::string_view name, std::string_view arguments);
 
 }  // namespace tuvel::mcp

@@ -105,5 +105,24 @@ TEST(McpCommandLine, RepoTakesItsValueEitherWayAndServesThatDirectory) {
   EXPECT_EQ(here.out, testing::initialize_answer("2025-11-25") + "\n" + listed + "\n");
 }
 
+TEST(McpCommandLine, ARepositoryThatCannotBeOpenedEndsTheProgramAtStartUp) {
+  TempDir dir;
+  dir.write("file", "x");
+  const struct {
+    std::string repo;
+    std::string err;
+  } cases[] = {
+      {dir / "missing", "cannot open repository '" + dir / "missing" + "': No such file or directory (os error 2)"},
+      {dir / "file", "cannot open repository '" + dir / "file" + "': repo must be a directory"},
+      {dir / "new\nline", "cannot open repository '" + dir / "new\\x0aline" + "': No such file or directory (os error 2)"},
+  };
+  for (const auto& c : cases) {
+    const auto r = testing::run_mcp({"--repo", c.repo}, testing::initialize_request("2025-11-25") + "\n");
+    EXPECT_EQ(r.status, 2) << c.repo;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tuvel-mcp: " + c.err + "\n");
+  }
+}
+
 }  // namespace
 }  // namespace tuvel::mcp

@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // The tools through the real binary: the tools/list entries, each tool's
 // answers compared byte for byte with what tuvel-edit gives for the same
-// request, and the argument faults refused as invalid params.
+// request, the argument faults the decoder finds as tool errors, and the
+// repository kept for the whole session.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <fstream>
 #include <sstream>
@@ -99,9 +107,11 @@ TEST(McpTools, ListNamesEveryToolWithItsSchemasAndHints) {
   }
   // Descriptions tell an agent what to do on the codes it can meet.
   for (const char* code : {"stale_revision", "busy", "concurrent_change", "match_count", "invalid_range",
-                           "overlapping_edits", "size_limit", "io_or_request"}) {
+                           "overlapping_edits", "io_or_request", "result exceeds 16 MiB", "request exceeds 2 MiB"}) {
     EXPECT_NE(tools[2]["description"].get<std::string>().find(code), std::string::npos) << code;
   }
+  // An edit's result over 16 MiB is io_or_request; size_limit is not an answer an edit within the bounds gets.
+  EXPECT_EQ(tools[2]["description"].get<std::string>().find("size_limit"), std::string::npos);
   EXPECT_NE(tools[0]["description"].get<std::string>().find("output_limit"), std::string::npos);
 }
 
@@ -193,7 +203,7 @@ TEST(McpTools, CreateMakesOnlyNewFilesAndListShowsThem) {
   EXPECT_EQ(dir.read("new/c.txt"), "caf\xC3\xA9\n");
 }
 
-TEST(McpTools, EditArgumentFaultsAreInvalidParamsWithTheDecodersMessage) {
+TEST(McpTools, EditArgumentFaultsAreToolErrorsWithTheDecodersMessage) {
   TempDir dir;
   fill(dir);
   // The same text on apply's standard input gives the message (position included).
@@ -216,43 +226,43 @@ TEST(McpTools, EditArgumentFaultsAreInvalidParamsWithTheDecodersMessage) {
     ++id;
     for (const char* tool : {"preview", "apply"}) {
       EXPECT_EQ(answer(dir, call_request(id, tool, args)),
-                rpc_error(std::to_string(id), -32602, envelope["error"]["message"].get<std::string>()));
+                tool_answer(id, error_payload("io_or_request", envelope["error"]["message"].get<std::string>()), true));
     }
   }
   EXPECT_EQ(dir.read("a.txt"), kContent);
 }
 
-TEST(McpTools, CallFaultsAreInvalidParams) {
+TEST(McpTools, DecoderFaultsAreToolErrorsAndCallFaultsInvalidParams) {
   TempDir dir;
   fill(dir);
   const std::string unknown = "unknown tool `write`, expected one of `read`, `preview`, `apply`, `create`, `list`";
   const struct {
     std::string params;
-    std::string message;
+    std::string answer;
   } cases[] = {
-      {R"({"name":"write","arguments":{}})", unknown},
-      {R"({"arguments":{}})", "name must be a string"},
-      {R"({"name":["read"]})", "name must be a string"},
-      {R"({"name":"read","arguments":[{"files":[]}]})", "arguments must be an object"},
-      {R"({"name":"read","arguments":"{}"})", "arguments must be an object"},
+      {R"({"name":"write","arguments":{}})", rpc_error("3", -32602, unknown)},
+      {R"({"arguments":{}})", rpc_error("3", -32602, "name must be a string")},
+      {R"({"name":["read"]})", rpc_error("3", -32602, "name must be a string")},
+      {R"({"name":"read","arguments":[{"files":[]}]})", rpc_error("3", -32602, "arguments must be an object")},
+      {R"({"name":"read","arguments":"{}"})", rpc_error("3", -32602, "arguments must be an object")},
       // Missing arguments are an empty object; positions are those of the compact arguments text.
-      {R"({"name":"read"})", "missing field `files` at line 1 column 2"},
+      {R"({"name":"read"})", tool_answer(3, error_payload("io_or_request", "missing field `files` at line 1 column 2"), true)},
       {R"({"name":"read","arguments":{ "files" : [ { "path" : "a.txt" , "start" : -2 } ] }})",
-       "invalid value: integer `-2`, expected usize at line 1 column 36"},
+       tool_answer(3, error_payload("io_or_request", "invalid value: integer `-2`, expected usize at line 1 column 36"), true)},
       {R"({"name":"read","arguments":{"files":[{"path":"a.txt","begin":1}]}})",
-       "unknown field `begin`, expected one of `path`, `start`, `end` at line 1 column 33"},
+       tool_answer(3, error_payload("io_or_request", "unknown field `begin`, expected one of `path`, `start`, `end` at line 1 column 33"), true)},
       {R"({"name":"read","arguments":{"files":"a.txt"}})",
-       "invalid type: string \"a.txt\", expected a sequence at line 1 column 16"},
+       tool_answer(3, error_payload("io_or_request", "invalid type: string \"a.txt\", expected a sequence at line 1 column 16"), true)},
       {R"({"name":"create","arguments":{"path":"x","text":"y","parents":1}})",
-       "invalid type: integer `1`, expected a boolean at line 1 column 34"},
+       tool_answer(3, error_payload("io_or_request", "invalid type: integer `1`, expected a boolean at line 1 column 34"), true)},
       {R"({"name":"list","arguments":{"path":"x","more":1}})",
-       "unknown field `more`, expected `path` or `cursor` at line 1 column 18"},
+       tool_answer(3, error_payload("io_or_request", "unknown field `more`, expected `path` or `cursor` at line 1 column 18"), true)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.params);
-    EXPECT_EQ(answer(dir, R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":)" + c.params + "}"),
-              rpc_error("3", -32602, c.message));
+    EXPECT_EQ(answer(dir, R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":)" + c.params + "}"), c.answer);
   }
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"a.txt", "sub"}));
 }
 
 TEST(McpTools, EditRequestsKeepTheTwoMebibyteBound) {
@@ -269,6 +279,102 @@ TEST(McpTools, EditRequestsKeepTheTwoMebibyteBound) {
   EXPECT_NE(run.out.find(R"("isError":false)"), std::string::npos);
   EXPECT_EQ(run.out.substr(second),
             tool_answer(2, error_payload("io_or_request", "request exceeds 2 MiB"), true) + "\n");
+}
+
+TEST(McpTools, AnEditWhoseResultExceeds16MiBIsIoOrRequestAsTheDescriptionSays) {
+  TempDir dir;
+  const std::string big(std::size_t{16} * 1024 * 1024, 'x');
+  dir.write("big.txt", big);
+  const std::string args = R"({"path":"big.txt","revision":")" + digest(big) +
+                           R"(","edits":[{"kind":"lines","start":1,"end":1,"text":"y"}]})";
+  const std::string refused = error_payload("io_or_request", "result exceeds 16 MiB");
+  const auto run = session(dir.path(), {call_request(1, "preview", args), call_request(2, "apply", args)});
+  EXPECT_EQ(run.out, tool_answer(1, refused, true) + "\n" + tool_answer(2, refused, true) + "\n");
+  EXPECT_EQ(dir.read("big.txt"), big);
+}
+
+constexpr const char* kMoved = "repository was moved or replaced; restart the server";
+
+void must(bool done, const char* what) { ASSERT_TRUE(done) << what << ": " << std::strerror(errno); }
+
+TEST(McpTools, TheSessionKeepsTheRepositoryItOpenedAndNeverFollowsItsPath) {
+  // base/up/repo is served; base/other and base/decoy/repo are what a
+  // neighbour puts in its place.
+  const struct {
+    std::string name;
+    std::string repo;  // under the base, as given to --repo
+    void (*swap)(const TempDir& base);
+    bool served;  // the session still serves its own directory
+  } cases[] = {
+      {"repository renamed, a link in its place", "up/repo",
+       [](const TempDir& b) {
+         must(::rename((b / "up/repo").c_str(), (b / "up/old").c_str()) == 0, "rename");
+         must(::symlink((b / "other").c_str(), (b / "up/repo").c_str()) == 0, "symlink");
+       },
+       false},
+      {"directory above renamed, a link in its place", "up/repo",
+       [](const TempDir& b) {
+         must(::rename((b / "up").c_str(), (b / "up.old").c_str()) == 0, "rename");
+         must(::symlink((b / "decoy").c_str(), (b / "up").c_str()) == 0, "symlink");
+       },
+       false},
+      {"repository replaced by another directory", "up/repo",
+       [](const TempDir& b) {
+         must(::rename((b / "up/repo").c_str(), (b / "up/old").c_str()) == 0, "rename");
+         b.write("up/repo/a.txt", "new\n");
+       },
+       false},
+      {"the link given retargeted", "link",
+       [](const TempDir& b) {
+         must(::unlink((b / "link").c_str()) == 0, "unlink");
+         must(::symlink((b / "other").c_str(), (b / "link").c_str()) == 0, "symlink");
+       },
+       true},
+  };
+  const std::string mine = R"({"files":[{"end":2,"path":"a.txt","revision":")" + digest("mine\n") +
+                           R"(","start":1,"text":"mine\n","total_lines":1,"truncated":false}]})";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir base;
+    base.write("up/repo/a.txt", "mine\n");
+    base.write("other/a.txt", "other\n");
+    base.write("decoy/repo/a.txt", "decoy\n");
+    ASSERT_EQ(::symlink((base / "up/repo").c_str(), (base / "link").c_str()), 0);
+
+    tuvel::testing::Child server(testing::mcp_binary(), {"--repo", base / c.repo});
+    server.write(testing::initialize_request("2025-11-25") + "\n");
+    EXPECT_EQ(server.read_line(), testing::initialize_answer("2025-11-25"));
+    const std::string read = R"({"files":[{"path":"a.txt"}]})";
+    server.write(call_request(1, "read", read) + "\n");
+    EXPECT_EQ(server.read_line(), tool_answer(1, mine));
+
+    c.swap(base);
+    const std::string calls[] = {
+        call_request(2, "read", read),
+        call_request(3, "list", "{}"),
+        call_request(4, "create", R"({"path":"planted.txt","text":"x"})"),
+        call_request(5, "apply", R"({"path":"a.txt","revision":")" + digest("other\n") +
+                                     R"(","edits":[{"kind":"lines","start":1,"end":2,"text":"changed\n"}]})"),
+    };
+    for (const auto& call : calls) server.write(call + "\n");
+    const auto moved = [](int id) { return tool_answer(id, error_payload("io_or_request", kMoved), true); };
+    if (c.served) {
+      EXPECT_EQ(server.read_line(), tool_answer(2, mine));
+      EXPECT_NE(server.read_line()->find(R"("entries":[{"kind":"file","name":"a.txt","size":5}])"), std::string::npos);
+      EXPECT_NE(server.read_line()->find(R"("isError":false)"), std::string::npos);
+      EXPECT_NE(server.read_line()->find("stale_revision"), std::string::npos);
+      EXPECT_EQ(base.read("up/repo/planted.txt"), "x");
+    } else {
+      for (int id = 2; id <= 5; ++id) EXPECT_EQ(server.read_line(), moved(id)) << id;
+      EXPECT_NE(::access((base / "up/repo/planted.txt").c_str(), F_OK), 0);
+    }
+    EXPECT_EQ(server.wait(), 0);
+    // Nothing the neighbour put there was read or changed.
+    EXPECT_EQ(base.list("other"), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(base.read("other/a.txt"), "other\n");
+    EXPECT_EQ(base.list("decoy/repo"), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(base.read("decoy/repo/a.txt"), "decoy\n");
+  }
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
  *   openat_staging:ERR   creating a ".tuvel-edit-" name fails
  *   flistxattr:ERR  flistxattr fails
  *   fsetxattr:ERR   fsetxattr fails
+ *   openat2:ERR     the openat2 system call, made through syscall(), fails
+ *                   (ENOSYS: a kernel without it)
  *   eintr_all       read, write, fsync and fchmod fail with EINTR every other
  *                   call, on every descriptor
  * ERR is a name such as EIO or ENOSPC, or a number. Writes to the standard
@@ -26,6 +28,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -43,13 +46,14 @@ enum rule {
   R_FSETXATTR,
   R_EINTR_ALL,
   R_RENAMEAT2,
+  R_OPENAT2,
   R_COUNT
 };
 
 static const char* const rule_names[R_COUNT] = {
     "write",    "write_short",    "write_zero", "fsync",     "fsync_dir", "fchmod",
     "renameat", "openat_staging", "flistxattr", "fsetxattr", "eintr_all",
-    "renameat2",
+    "renameat2", "openat2",
 };
 
 static int parsed;
@@ -61,6 +65,7 @@ static int parse_errno(const char* s, size_t n) {
       {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EXDEV", EXDEV}, {"ENOTSUP", ENOTSUP},
       {"EPERM", EPERM},   {"EACCES", EACCES}, {"EDQUOT", EDQUOT}, {"EINTR", EINTR},
       {"EROFS", EROFS},   {"EINVAL", EINVAL}, {"EBADF", EBADF},   {"EMFILE", EMFILE},
+      {"ENOSYS", ENOSYS},
   };
   for (size_t i = 0; i < sizeof known / sizeof known[0]; ++i)
     if (strlen(known[i].name) == n && strncmp(known[i].name, s, n) == 0) return known[i].value;
@@ -223,4 +228,19 @@ int fsetxattr(int fd, const char* name, const void* value, size_t size, int flag
     return -1;
   }
   return REAL(fsetxattr)(fd, name, value, size, flags);
+}
+
+/* syscall() takes up to six word-sized arguments; all six are passed on. */
+long syscall(long number, ...) {
+  parse();
+  if (number == SYS_openat2 && active[R_OPENAT2]) {
+    errno = errs[R_OPENAT2];
+    return -1;
+  }
+  va_list ap;
+  va_start(ap, number);
+  long a[6];
+  for (int i = 0; i < 6; ++i) a[i] = va_arg(ap, long);
+  va_end(ap);
+  return REAL(syscall)(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }

@@ -257,7 +257,7 @@ test('symbolic links out of the repository are refused and nothing outside chang
   }
 });
 
-test('malformed arguments are JSON-RPC invalid params and the session goes on', async () => {
+test('malformed arguments are tool errors with the decoder\'s message and the session goes on', async () => {
   const edits = [{ kind: 'replace', old: 'a', new: 'b', count: 1 }];
   const cases = [
     ['read', {}],
@@ -273,11 +273,17 @@ test('malformed arguments are JSON-RPC invalid params and the session goes on', 
     ['create', { path: 'x.txt' }],
     ['create', { path: 'x.txt', text: 'x', parents: 'yes' }],
     ['list', { path: 3 }],
-    ['no_such_tool', {}],
   ];
   for (const [name, args] of cases) {
-    await assert.rejects(call(name, args), (e) => e.code === -32602, `${name} ${JSON.stringify(args)}`);
+    const shown = `${name} ${JSON.stringify(args)}`;
+    const result = await call(name, args);
+    assert.equal(result.isError, true, shown);
+    const error = failure(result);
+    assert.equal(error.code, 'io_or_request', shown);
+    assert.match(error.message, / at line 1 column \d+$/, shown);
   }
+  // A tool that is not there stays a protocol error.
+  await assert.rejects(call('no_such_tool', {}), (e) => e.code === -32602);
   assert.ok(!existsSync(join(repo, 'x.txt')));
   assert.equal(data(await call('read', { files: [{ path: 'hello.txt' }] })).files[0].text, HELLO);
 });

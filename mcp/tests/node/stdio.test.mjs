@@ -95,7 +95,7 @@ test('a session over raw lines survives malformed input', async () => {
       [{ jsonrpc: '2.0', id: 3 }, -32600, 3],
       [{ jsonrpc: '1.0', id: 4, method: 'ping' }, -32600, 4],
       [{ jsonrpc: '2.0', id: 5, method: 'no/such/method' }, -32601, 5],
-      [{ jsonrpc: '2.0', id: 'six', method: 'tools/call', params: { name: 'read', arguments: { files: 7 } } }, -32602, 'six'],
+      [{ jsonrpc: '2.0', id: 'six', method: 'tools/call', params: { name: 'read', arguments: 7 } }, -32602, 'six'],
     ];
     for (const [message, code, id] of envelopes) {
       const answer = await ask(server, message);

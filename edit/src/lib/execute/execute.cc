@@ -8,24 +8,31 @@
 #include "publish/create.h"
 #include "read/list.h"
 #include "read/read_files.h"
-#include "source/source.h"
 
 namespace tuvel {
 
-Result<Json> execute(const std::string& repo_path, Request request) {
-  TUVEL_TRY(const Repo repo, open_repo(repo_path));
+Result<Json> execute(const Repo& repo, Request request) {
   if (request.op != Op::Read) return run_edit(repo, std::get<EditRequest>(request.body), request.op == Op::Preview);
   return read_files(repo, std::get<ReadRequest>(request.body).files);
 }
 
+Result<Json> execute_create(const Repo& repo, const CreateRequest& request) { return create_file(repo, request); }
+
+Result<Json> execute_list(const Repo& repo, const ListRequest& request) { return list_directory(repo, request); }
+
+Result<Json> execute(const std::string& repo_path, Request request) {
+  TUVEL_TRY(const Repo repo, open_repo(repo_path));
+  return execute(repo, std::move(request));
+}
+
 Result<Json> execute_create(const std::string& repo_path, const CreateRequest& request) {
   TUVEL_TRY(const Repo repo, open_repo(repo_path));
-  return create_file(repo, request);
+  return execute_create(repo, request);
 }
 
 Result<Json> execute_list(const std::string& repo_path, const ListRequest& request) {
   TUVEL_TRY(const Repo repo, open_repo(repo_path));
-  return list_directory(repo, request);
+  return execute_list(repo, request);
 }
 
 }  // namespace tuvel

@@ -22,6 +22,8 @@ Error concurrent_change() {
   return Error::edit(EditCode::ConcurrentChange, "source changed during access; read and retry");
 }
 
+Error repo_changed() { return Error::plain("repo changed during access"); }
+
 bool same_object(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 bool same_time(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
@@ -87,12 +89,28 @@ void Source::unlock() {
 Result<Repo> open_repo(const std::string& path) {
   const std::unique_ptr<char, decltype(&std::free)> canonical(::realpath(path.c_str(), nullptr), &std::free);
   if (!canonical) return Error::os(errno);
-  struct stat st {};
-  if (::stat(canonical.get(), &st) != 0) return Error::os(errno);
-  if (!S_ISDIR(st.st_mode)) return Error::plain("repo must be a directory");
-  const int fd = ::open(canonical.get(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Error::os(errno);
-  return Repo{canonical.get(), Fd(fd)};
+  return open_canonical_repo(canonical.get());
+}
+
+Result<Repo> open_canonical_repo(std::string canonical) {
+  Result<Fd> dir = open_directory_path(canonical);
+  if (dir.ok()) return Repo{std::move(canonical), std::move(dir).value()};
+  const int err = dir.error().os_errno();
+  if (err == ENOTDIR) {
+    struct stat st {};
+    if (::lstat(canonical.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode))
+      return Error::plain("repo must be a directory");
+  }
+  // The path had no link when it was resolved: one met now was swapped in.
+  if (err == ENOTDIR || err == ELOOP) return repo_changed();
+  return dir.error();
+}
+
+Result<bool> repo_in_place(const Repo& repo) {
+  struct stat entry {};
+  if (::lstat(repo.root.c_str(), &entry) != 0) return Error::os(errno);
+  TUVEL_TRY(const struct stat handle, status_of(repo.dir.get()));
+  return S_ISDIR(entry.st_mode) && same_object(entry, handle);
 }
 
 Result<Source> open_source(const Repo& repo, std::string_view path, bool for_edit) {
@@ -134,8 +152,7 @@ Status check_identity(const Source& source) {
   struct stat root_entry {};
   if (::lstat(source.root.c_str(), &root_entry) != 0) return Error::os(errno);
   TUVEL_TRY(const struct stat root_handle, status_of(source.root_dir.get()));
-  if (!S_ISDIR(root_entry.st_mode) || !same_object(root_entry, root_handle))
-    return Error::plain("repo changed during access");
+  if (!S_ISDIR(root_entry.st_mode) || !same_object(root_entry, root_handle)) return repo_changed();
 
   TUVEL_CHECK(confirm_directory(source.root_dir.get(), source.parent, source.parent_dir.get()));
 

@@ -22,7 +22,8 @@ namespace tuvel {
 inline constexpr std::size_t MAX_PATH_BYTES = 4096;
 inline constexpr std::size_t MAX_SOURCE_BYTES = std::size_t{16} * 1024 * 1024;
 
-/// Repo: the open repository of one request.
+/// Repo: the open repository of one request (tuvel-edit) or of a whole
+/// session (tuvel-mcp).
 struct Repo {
   std::string root;  ///< canonical absolute path, links resolved
   Fd dir;            ///< read-only, close-on-exec handle of `root`
@@ -52,8 +53,16 @@ class Source {
   void unlock();
 };
 
-/// open_repo: canonicalises and opens the repository directory.
+/// open_repo: canonicalises the repository path and opens that directory
+/// (open_canonical_repo).
 Result<Repo> open_repo(const std::string& path);
+/// open_canonical_repo: opens the directory at `canonical`, an absolute path
+/// already resolved, following no symbolic link at any level: a link met
+/// there was swapped in since, "repo changed during access".
+Result<Repo> open_canonical_repo(std::string canonical);
+/// repo_in_place: whether `repo.root` still names the directory of `repo.dir`
+/// (a directory, not a link, with the same device and inode).
+Result<bool> repo_in_place(const Repo& repo);
 /// open_source: policy, confined walk, open, edit checks and writer lock.
 Result<Source> open_source(const Repo& repo, std::string_view path, bool for_edit);
 /// check_identity: repository, containing directory and file still the ones opened.

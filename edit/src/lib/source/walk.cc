@@ -7,29 +7,38 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace tuvel {
 namespace {
 
 constexpr int kDirFlags = O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC;
 
+// Set once openat2 answered ENOSYS: the kernel lacks it.
+bool g_no_openat2 = false;
+
 // openat with O_NOFOLLOW | O_DIRECTORY answers ENOTDIR for a link; openat2
 // refusing every link answers ELOOP. O_NOFOLLOW is left out there, since it
 // would keep the link from being resolved and so from being refused.
+int openat2_no_links(int dir, const char* name) {
+  open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  int fd;
+  do {
+    fd = static_cast<int>(::syscall(SYS_openat2, dir, name, &how, sizeof how));
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ENOSYS) g_no_openat2 = true;
+  return fd;
+}
+
 int open_dir_no_links(int dir, const char* name) {
-  static bool no_openat2 = false;
-  if (!no_openat2) {
-    open_how how{};
-    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS;
-    int fd;
-    do {
-      fd = static_cast<int>(::syscall(SYS_openat2, dir, name, &how, sizeof how));
-    } while (fd < 0 && errno == EINTR);
+  if (!g_no_openat2) {
+    const int fd = openat2_no_links(dir, name);
     if (fd >= 0 || errno != ENOSYS) return fd;
-    no_openat2 = true;
   }
   int fd;
   do {
@@ -68,6 +77,29 @@ Result<Fd> walk_directories(int root, std::span<const std::string> components) {
     walk = std::move(next);
   }
   return walk;
+}
+
+Result<Fd> open_directory_path(const std::string& path) {
+  if (path.empty() || path.front() != '/') return Error::os(EINVAL);
+  if (path.find('\0') != std::string::npos) return Error::os(EINVAL);
+  if (!g_no_openat2) {
+    const int fd = openat2_no_links(AT_FDCWD, path.c_str());
+    if (fd >= 0) return Fd(fd);
+    if (errno != ENOSYS) return Error::os(errno);
+  }
+  std::vector<std::string> components;
+  for (std::size_t at = 0; at < path.size();) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) components.emplace_back(path, at, end - at);
+    at = end + 1;
+  }
+  int fd;
+  do {
+    fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Error::os(errno);
+  const Fd root(fd);
+  return walk_directories(root.get(), components);
 }
 
 Status confirm_directory(int root, std::span<const std::string> components, int dir) {

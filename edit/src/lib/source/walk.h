@@ -22,6 +22,11 @@ Result<Fd> open_directory_at(int dir, const std::string& name);
 /// through `components`.
 Result<Fd> walk_directories(int root, std::span<const std::string> components);
 
+/// open_directory_path: opens the absolute `path` as a directory with no
+/// symbolic link followed at any level (ELOOP for a link): with openat2, else
+/// component by component from "/".
+Result<Fd> open_directory_path(const std::string& path);
+
 /// confirm_directory: walking `components` again from `root` reaches the
 /// directory of `dir`, else "source directory changed during access".
 Status confirm_directory(int root, std::span<const std::string> components, int dir);
