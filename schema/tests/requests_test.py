@@ -222,8 +222,9 @@ TOOL_SCHEMAS = {"read": "read-request.json", "preview": "edit-request.json", "cr
 
 
 def mcp_verdicts(mcp_bin, repo):
-    """Whether tuvel-mcp took each of MCP_CALLS: a JSON-RPC error or the request
-    bound refuses it; any tool result, failed or not, means it was taken."""
+    """Whether tuvel-mcp took each of MCP_CALLS: a JSON-RPC error, or a failed
+    tool result with a decoder's message (as tuvel-edit's), refuses it; any
+    other tool result, failed or not, means it was taken."""
     lines = ['{"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-11-25",'
              '"capabilities":{},"clientInfo":{"name":"schema-test","version":"1"}}}']
     for i, (tool, arguments, _, _) in enumerate(MCP_CALLS, 1):
@@ -236,7 +237,7 @@ def mcp_verdicts(mcp_bin, repo):
         answer = schemas.strict_json(line)
         result = answer.get("result")
         taken = result is not None and not (
-            result["isError"] and result["structuredContent"]["error"]["message"] == "request exceeds 2 MiB")
+            result["isError"] and DECODE_FAILURE.search(result["structuredContent"]["error"]["message"]))
         verdicts[answer["id"]] = (taken, line.decode()[:300])
     return [verdicts.get(i, (None, "no answer")) for i in range(1, len(MCP_CALLS) + 1)]
 
