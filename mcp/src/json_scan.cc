@@ -55,10 +55,23 @@ class Scanner {
   const std::optional<ScanFault>& fault() const { return fault_; }
 
  private:
+  /// Where a value's scan stands after one step.
+  enum class Step {
+    Fault,
+    Value,  // a value comes next
+    Done,   // the value is complete
+  };
+
   bool fail(std::size_t at, ScanFault::Kind kind = ScanFault::Kind::Syntax) {
     fault_ = ScanFault{kind, at};
     return false;
   }
+  Step fault_at(std::size_t at) {
+    (void)fail(at);
+    return Step::Fault;
+  }
+  Step next();
+  Step after();
   bool key();
   bool number();
   bool literal(std::string_view word);
@@ -89,44 +102,52 @@ class Scanner {
 };
 
 bool Scanner::value() {
-  for (;;) {
+  Step step = Step::Value;
+  while (step == Step::Value) step = next();
+  return step == Step::Done;
+}
+
+Scanner::Step Scanner::next() {
+  skip_space();
+  if (open_ > depth_) depth_ = open_;
+  if (i_ == t_.size()) return fault_at(i_);
+  const char c = t_[i_];
+  if (c == '{' || c == '[') {
+    ++i_;
+    push(c == '{');
     skip_space();
-    if (open_ > depth_) depth_ = open_;
-    if (i_ == t_.size()) return fail(i_);
-    const char c = t_[i_];
-    if (c == '{' || c == '[') {
-      ++i_;
-      push(c == '{');
-      skip_space();
-      if (i_ < t_.size() && t_[i_] == (c == '{' ? '}' : ']')) {
-        ++i_;
-        --open_;
-      } else {
-        if (c == '{' && !key()) return false;
-        continue;
-      }
-    } else if (c == '"') {
-      if (!string()) return false;
-    } else if (c == '-' || is_digit(c)) {
-      if (!number()) return false;
-    } else if (!literal(c == 't' ? "true" : c == 'f' ? "false" : "null")) {
-      return false;
-    }
-    // After a value: close what ends here, then on to the next element.
-    for (;;) {
-      if (open_ == 0) return true;
-      skip_space();
-      if (i_ == t_.size()) return fail(i_);
-      const char next = t_[i_];
-      if (next == ',') {
-        ++i_;
-        if (in_object() && !key()) return false;
-        break;
-      }
-      if (next != (in_object() ? '}' : ']')) return fail(i_);
+    if (i_ < t_.size() && t_[i_] == (c == '{' ? '}' : ']')) {
       ++i_;
       --open_;
+      return after();
     }
+    if (c == '{' && !key()) return Step::Fault;
+    return Step::Value;
+  }
+  bool scanned = false;
+  if (c == '"') {
+    scanned = string();
+  } else if (c == '-' || is_digit(c)) {
+    scanned = number();
+  } else {
+    scanned = literal(c == 't' ? "true" : c == 'f' ? "false" : "null");
+  }
+  return scanned ? after() : Step::Fault;
+}
+
+Scanner::Step Scanner::after() {
+  for (;;) {
+    if (open_ == 0) return Step::Done;
+    skip_space();
+    if (i_ == t_.size()) return fault_at(i_);
+    const char next = t_[i_];
+    if (next == ',') {
+      ++i_;
+      return in_object() && !key() ? Step::Fault : Step::Value;
+    }
+    if (next != (in_object() ? '}' : ']')) return fault_at(i_);
+    ++i_;
+    --open_;
   }
 }
 
