@@ -56,19 +56,7 @@ bool Decoder::sequence(std::vector<T>& out, Element element) {
   return contents(r_, true, [&] { return elements(r_, [&] { return element(out); }); });
 }
 
-bool Decoder::usize(std::uint64_t& out) {
-  const int c = r_.skip_ws();
-  if (c == Reader::kEnd) return r_.fail_peek(kEofValue);
-  if (c != '-' && (c < '0' || c > '9')) return r_.invalid_type(kExpectUsize);
-  Number n;
-  if (!r_.number(n)) return false;
-  switch (n.kind) {
-    case Number::Kind::Unsigned: out = n.u; return true;
-    case Number::Kind::Signed: return r_.fail_here(invalid_value(found_number(n), kExpectUsize));
-    case Number::Kind::Float: break;
-  }
-  return r_.fail_here(invalid_type(found_number(n), kExpectUsize));
-}
+bool Decoder::usize(std::uint64_t& out) { return usize_value(r_, out); }
 
 bool Decoder::optional_usize(std::optional<std::uint64_t>& out) {
   return optional_value(r_, out, [&](std::uint64_t& value) { return usize(value); });

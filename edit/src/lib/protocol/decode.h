@@ -23,5 +23,9 @@ Error request_too_long();
 Result<CreateRequest> decode_create_request(std::string_view text);
 /// Decodes the JSON object text of a list request.
 Result<ListRequest> decode_list_request(std::string_view text);
+/// Decodes the JSON object text of a search request.
+Result<SearchRequest> decode_search_request(std::string_view text);
+/// Decodes the JSON object text of a find request.
+Result<FindRequest> decode_find_request(std::string_view text);
 
 }  // namespace tuvel

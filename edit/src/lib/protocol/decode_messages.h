@@ -68,14 +68,17 @@ enum class Presence : std::uint8_t {
   Optional,  // none in the object form; required in the array form
 };
 
+/// The most fields a record has.
+inline constexpr std::size_t kMaxFields = 11;
+
 /// Shape: a record as messages see it, fields in their order.
 struct Shape {
   std::string_view expected;      ///< wrong-type {expected}, e.g. "struct ReadSpec"
   std::string_view names;         ///< {names} of "unknown field"
   std::string_view seq_expected;  ///< {expected} of a too-short array form
   std::size_t count;
-  std::string_view fields[3];
-  Presence presence[3];
+  std::string_view fields[kMaxFields];
+  Presence presence[kMaxFields];
 };
 
 inline constexpr Shape kReadRequestShape{
@@ -119,6 +122,27 @@ inline constexpr Shape kListRequestShape{"struct ListRequest",
                                          2,
                                          {"path", "cursor"},
                                          {Presence::Optional, Presence::Default}};
+inline constexpr Shape kSearchRequestShape{
+    "struct SearchRequest",
+    "one of `pattern`, `path`, `glob`, `case_insensitive`, `fixed_strings`, `hidden`, `no_ignore`, `context`, "
+    "`output`, `max_results`, `cursor`",
+    "struct SearchRequest with 11 elements",
+    11,
+    {"pattern", "path", "glob", "case_insensitive", "fixed_strings", "hidden", "no_ignore", "context", "output",
+     "max_results", "cursor"},
+    {Presence::Required, Presence::Optional, Presence::Default, Presence::Default, Presence::Default,
+     Presence::Default, Presence::Default, Presence::Default, Presence::Default, Presence::Default,
+     Presence::Optional}};
+inline constexpr Shape kFindRequestShape{
+    "struct FindRequest",
+    "one of `pattern`, `path`, `hidden`, `no_ignore`, `max_results`, `cursor`",
+    "struct FindRequest with 6 elements",
+    6,
+    {"pattern", "path", "hidden", "no_ignore", "max_results", "cursor"},
+    {Presence::Required, Presence::Optional, Presence::Default, Presence::Default, Presence::Default,
+     Presence::Optional}};
+inline constexpr std::string_view kOutputNames[] = {"content", "files"};
+inline constexpr std::string_view kOutputList = "`content` or `files`";
 
 /// Index of `key` among the shape's fields, or -1.
 int field_index(const Shape& shape, std::string_view key);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -90,7 +91,7 @@ bool record(Reader& r, const Shape& shape, std::string& key, Field field) {
   }
   if (c != '{') return r.invalid_type(shape.expected);
   return contents(r, false, [&] {
-    bool seen[3] = {};
+    bool seen[kMaxFields] = {};
     const bool read = members(r, [&] {
       if (!r.string_into(key)) return false;
       // Key faults are reported just past the key's closing quote.
@@ -149,6 +150,21 @@ inline bool bool_value(Reader& r, bool& out) {
     return r.ident("alse");
   }
   return r.invalid_type(kExpectBool);
+}
+
+/// usize_value: an unsigned integer (no fraction, no exponent, no sign).
+inline bool usize_value(Reader& r, std::uint64_t& out) {
+  const int c = r.skip_ws();
+  if (c == Reader::kEnd) return r.fail_peek(kEofValue);
+  if (c != '-' && (c < '0' || c > '9')) return r.invalid_type(kExpectUsize);
+  Number n;
+  if (!r.number(n)) return false;
+  switch (n.kind) {
+    case Number::Kind::Unsigned: out = n.u; return true;
+    case Number::Kind::Signed: return r.fail_here(invalid_value(found_number(n), kExpectUsize));
+    case Number::Kind::Float: break;
+  }
+  return r.fail_here(invalid_type(found_number(n), kExpectUsize));
 }
 
 }  // namespace tuvel::decode

@@ -74,4 +74,31 @@ struct ListRequest {
   std::optional<std::string> cursor;  ///< the page holds the names after it
 };
 
+
+/// SearchRequest: lines that match a pattern in the files below a directory
+/// of the repository (the root when `path` is absent), or in one file.
+struct SearchRequest {
+  std::string pattern;
+  std::optional<std::string> path;
+  std::vector<std::string> globs;  ///< as ripgrep's -g; "!" excludes
+  bool case_insensitive = false;
+  bool fixed_strings = false;
+  bool hidden = false;
+  bool no_ignore = false;
+  std::uint64_t context = 0;
+  bool files_only = false;  ///< output "files": one entry per matching file
+  std::uint64_t max_results = 100;
+  std::optional<std::string> cursor;  ///< the "next" of the page before
+};
+
+/// FindRequest: the regular files below a directory whose paths match a glob.
+struct FindRequest {
+  std::string pattern;
+  std::optional<std::string> path;
+  bool hidden = false;
+  bool no_ignore = false;
+  std::uint64_t max_results = 100;
+  std::optional<std::string> cursor;
+};
+
 }  // namespace tuvel

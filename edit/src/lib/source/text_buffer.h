@@ -28,6 +28,8 @@ class TextBuffer {
   char* room_at_end(std::size_t n);
   /// Keeps `n` bytes written at room_at_end() (at most the room asked for).
   void extend(std::size_t n) { size_ += n; }
+  /// Forgets the bytes and keeps the room, for the next content.
+  void clear() { size_ = 0; }
 
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
