@@ -19,20 +19,20 @@ std::uint32_t decode_at(std::string_view text, std::size_t at, std::size_t& leng
   std::uint32_t cp = 0;
   if ((lead & 0xE0) == 0xC0) {
     n = 2;
-    cp = lead & 0x1Fu;
+    cp = lead & 0x1FU;
   } else if ((lead & 0xF0) == 0xE0) {
     n = 3;
-    cp = lead & 0x0Fu;
+    cp = lead & 0x0FU;
   } else if ((lead & 0xF8) == 0xF0) {
     n = 4;
-    cp = lead & 0x07u;
+    cp = lead & 0x07U;
   } else {
     return lead;
   }
   if (at + n > text.size()) return lead;
   for (std::size_t i = 1; i < n; ++i) {
     if ((byte(at + i) & 0xC0) != 0x80) return lead;
-    cp = (cp << 6) | (byte(at + i) & 0x3Fu);
+    cp = (cp << 6) | (byte(at + i) & 0x3FU);
   }
   length = n;
   return cp;
@@ -64,6 +64,71 @@ Glob::Token Glob::token_of(Token::Kind kind) {
   return token;
 }
 
+// A class after its "[": members up to the closing "]" (one right after the
+// "[" or "[!" is a member), ranges written "a-z", "\" escaping a member.
+Result<Glob::Token> Glob::parse_class(std::string_view part, std::size_t& j) {
+  Token token = token_of(Token::Kind::Class);
+  if (j < part.size() && (part[j] == '!' || part[j] == '^')) {
+    token.negated = true;
+    ++j;
+  }
+  const auto member = [&part, &j](std::uint32_t& cp) {
+    if (part[j] == '\\') ++j;
+    if (j >= part.size()) return false;
+    std::size_t length = 1;
+    cp = decode_at(part, j, length);
+    j += length;
+    return true;
+  };
+  for (bool first = true; j < part.size(); first = false) {
+    if (part[j] == ']' && !first) {
+      ++j;
+      return token;
+    }
+    std::uint32_t low = 0;
+    if (!member(low)) break;
+    std::uint32_t high = low;
+    if (j + 1 < part.size() && part[j] == '-' && part[j + 1] != ']') {
+      ++j;
+      if (!member(high)) break;
+    }
+    token.ranges.push_back(low);
+    token.ranges.push_back(high);
+  }
+  return Error::plain("glob has an unclosed character class");
+}
+
+Result<Glob::Segment> Glob::parse_component(std::string_view part) {
+  Segment segment;
+  std::vector<Token>& tokens = segment.tokens;
+  const auto literal = [&tokens](std::string_view bytes) {
+    if (tokens.empty() || tokens.back().kind != Token::Kind::Literal) tokens.emplace_back();
+    tokens.back().text.append(bytes);
+  };
+  for (std::size_t i = 0; i < part.size();) {
+    const char c = part[i];
+    if (c == '\\') {
+      if (i + 1 == part.size()) return Error::plain("glob ends with a lone backslash");
+      literal(part.substr(i + 1, 1));
+      i += 2;
+    } else if (c == '*') {
+      if (tokens.empty() || tokens.back().kind != Token::Kind::Star) tokens.push_back(token_of(Token::Kind::Star));
+      ++i;
+    } else if (c == '?') {
+      tokens.push_back(token_of(Token::Kind::Any));
+      ++i;
+    } else if (c == '[') {
+      ++i;
+      TUVEL_TRY(Token token, parse_class(part, i));
+      tokens.push_back(std::move(token));
+    } else {
+      literal(part.substr(i, 1));
+      ++i;
+    }
+  }
+  return segment;
+}
+
 Result<Glob> Glob::compile(std::string_view pattern) {
   Glob glob;
   if (pattern.starts_with('/')) {
@@ -81,72 +146,13 @@ Result<Glob> Glob::compile(std::string_view pattern) {
   if (parts.size() > 1) glob.anchored_ = true;
 
   for (const std::string_view part : parts) {
-    Segment segment;
     if (part == "**" && glob.anchored_) {
+      Segment segment;
       segment.any_depth = true;
       glob.segments_.push_back(std::move(segment));
       continue;
     }
-    std::vector<Token>& tokens = segment.tokens;
-    const auto literal = [&tokens](std::string_view bytes) {
-      if (tokens.empty() || tokens.back().kind != Token::Kind::Literal) tokens.emplace_back();
-      tokens.back().text.append(bytes);
-    };
-    for (std::size_t i = 0; i < part.size();) {
-      const char c = part[i];
-      if (c == '\\') {
-        if (i + 1 == part.size()) return Error::plain("glob ends with a lone backslash");
-        literal(part.substr(i + 1, 1));
-        i += 2;
-      } else if (c == '*') {
-        if (tokens.empty() || tokens.back().kind != Token::Kind::Star) tokens.push_back(token_of(Token::Kind::Star));
-        ++i;
-      } else if (c == '?') {
-        tokens.push_back(token_of(Token::Kind::Any));
-        ++i;
-      } else if (c == '[') {
-        Token token = token_of(Token::Kind::Class);
-        std::size_t j = i + 1;
-        if (j < part.size() && (part[j] == '!' || part[j] == '^')) {
-          token.negated = true;
-          ++j;
-        }
-        bool first = true;
-        bool closed = false;
-        // One member: a character, escaped or not.
-        const auto member = [&part, &j](std::uint32_t& cp) {
-          if (part[j] == '\\') ++j;
-          if (j >= part.size()) return false;
-          std::size_t length = 1;
-          cp = decode_at(part, j, length);
-          j += length;
-          return true;
-        };
-        while (j < part.size()) {
-          if (part[j] == ']' && !first) {
-            closed = true;
-            ++j;
-            break;
-          }
-          first = false;
-          std::uint32_t low = 0;
-          if (!member(low)) break;
-          std::uint32_t high = low;
-          if (j + 1 < part.size() && part[j] == '-' && part[j + 1] != ']') {
-            ++j;
-            if (!member(high)) break;
-          }
-          token.ranges.push_back(low);
-          token.ranges.push_back(high);
-        }
-        if (!closed) return Error::plain("glob has an unclosed character class");
-        tokens.push_back(std::move(token));
-        i = j;
-      } else {
-        literal(part.substr(i, 1));
-        ++i;
-      }
-    }
+    TUVEL_TRY(Segment segment, parse_component(part));
     glob.segments_.push_back(std::move(segment));
   }
   // "dir/**" holds what is inside dir, not dir itself: one component or more.

@@ -50,6 +50,8 @@ class Glob {
   };
 
   static Token token_of(Token::Kind kind);
+  static Result<Token> parse_class(std::string_view part, std::size_t& j);
+  static Result<Segment> parse_component(std::string_view part);
   static bool match_segment(const Segment& segment, std::string_view component);
   static bool token_at(const Token& token, std::string_view text, std::size_t at, std::size_t& length);
 

@@ -26,7 +26,7 @@ constexpr std::size_t length(std::string_view text) { return text.size(); }
 constexpr std::size_t kHead = length(R"({"files":[)");
 constexpr std::size_t kTail =
     length(R"(],"next":,"searched":,"skipped":{"binary":,"too_large":,"unreadable":},"truncated":false})");
-constexpr std::size_t kCountDigits = 4 * 20;  // the four counts, at their longest
+constexpr std::size_t kCountDigits = std::size_t{4} * 20;  // the four counts, at their longest
 constexpr std::size_t kRevision = 64 + 2;
 constexpr std::size_t kCountFile = length(R"({"count":,"path":,"revision":})") + kRevision;
 constexpr std::size_t kContentFile = length(R"({"matches":[],"path":,"revision":})") + kRevision;
@@ -117,7 +117,7 @@ class Page {
     const std::uint64_t context = request_.context;
     JsonArray matches;
     JsonArray context_lines;
-    std::size_t file_cost = (files_.empty() ? 0 : 1) + kContentFile + quoted_length(file.path) + (context ? kContextKey : 0);
+    std::size_t file_cost = (files_.empty() ? 0 : 1) + kContentFile + quoted_length(file.path) + (context != 0 ? kContextKey : 0);
     // A group: one match with the context lines that belong to it (those
     // before it, and those after it up to `context` lines on).
     std::size_t at = 0;
@@ -161,7 +161,7 @@ class Page {
       entry.emplace("matches", Json(std::move(matches)));
       entry.emplace("path", Json(file.path));
       entry.emplace("revision", Json(std::move(hits.revision)));
-      if (context) entry.emplace("context", Json(std::move(context_lines)));
+      if (context != 0) entry.emplace("context", Json(std::move(context_lines)));
       files_.emplace_back(std::move(entry));
     }
     // More matches in this file than were collected: the next page goes on in it.

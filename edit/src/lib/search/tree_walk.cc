@@ -49,10 +49,46 @@ bool entry_before(std::string_view a, bool a_dir, std::string_view b, bool b_dir
   if (c != 0) return c < 0;
   if (a.size() == b.size()) return !a_dir && b_dir;
   const auto at = [](std::string_view s, bool dir, std::size_t i) -> unsigned {
-    return i < s.size() ? static_cast<unsigned char>(s[i]) : (dir ? unsigned{'/'} : 0u);
+    return i < s.size() ? static_cast<unsigned char>(s[i]) : (dir ? unsigned{'/'} : 0U);
   };
   // One is a prefix of the other: the shorter continues with "/" or ends.
   return at(a, a_dir, common) < at(b, b_dir, common);
+}
+
+/// RawEntry: a name as the directory gives it, with its type if known.
+struct RawEntry {
+  std::string name;
+  unsigned char type;
+};
+
+struct Listing {
+  std::vector<RawEntry> entries;
+  bool has_gitignore = false;
+  bool has_ignore = false;
+};
+
+/// The entries of `dir` but ".", "..", ".git", staging files and, unless
+/// `hidden`, names with a leading "."; whether it has ignore files.
+Status read_directory(int dir, bool hidden, Listing& listing) {
+  alignas(8) char buffer[32 * 1024];
+  for (;;) {
+    const ssize_t got = ::getdents64(dir, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Error::os(errno);
+    }
+    if (got == 0) return Ok{};
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      const std::string_view name(entry->d_name);
+      if (name == "." || name == ".." || name == ".git") continue;
+      if (name == kGitignore) listing.has_gitignore = true;
+      if (name == kIgnore) listing.has_ignore = true;
+      if (name.front() == '.' && (!hidden || is_staging_name(name))) continue;
+      listing.entries.push_back({std::string(name), entry->d_type});
+    }
+  }
 }
 
 }  // namespace
@@ -122,44 +158,22 @@ bool TreeWalk::wanted(const Frame& frame, const std::string& path, std::string_v
       return false;
     }
   }
-  if (filter_.globs != nullptr && filter_.globs->judge(path, name, dir) == Verdict::Skip) return false;
-  return true;
+  return filter_.globs == nullptr || filter_.globs->judge(path, name, dir) != Verdict::Skip;
 }
 
 // Reads the directory `dir` (its path is `prefix`) and pushes its frame with
 // the entries the walk will visit, sorted.
 Status TreeWalk::enter(Fd dir, std::string prefix) {
-  struct Raw {
-    std::string name;
-    unsigned char type;
-  };
-  std::vector<Raw> raw;
-  bool has_gitignore = false;
-  bool has_ignore = false;
-  alignas(8) char buffer[32 * 1024];
-  for (;;) {
-    const ssize_t got = ::getdents64(dir.get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Error::os(errno);
-    }
-    if (got == 0) break;
-    for (ssize_t at = 0; at < got;) {
-      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
-      at += entry->d_reclen;
-      const std::string_view name(entry->d_name);
-      if (name == "." || name == ".." || name == ".git") continue;
-      if (name == kGitignore) has_gitignore = true;
-      if (name == kIgnore) has_ignore = true;
-      if (name.front() == '.' && (!filter_.hidden || is_staging_name(name))) continue;
-      raw.push_back({std::string(name), entry->d_type});
-    }
-  }
+  Listing listing;
+  TUVEL_CHECK(read_directory(dir.get(), filter_.hidden, listing));
+  std::vector<RawEntry>& raw = listing.entries;
+  const bool has_gitignore = listing.has_gitignore;
+  const bool has_ignore = listing.has_ignore;
   levels_.push_back(rules_of(dir.get(), prefix, has_gitignore, has_ignore));
 
   Frame frame{std::make_shared<const Fd>(std::move(dir)), std::move(prefix), {}, 0};
   std::string path;
-  for (Raw& entry : raw) {
+  for (RawEntry& entry : raw) {
     unsigned char type = entry.type;
     if (type == DT_UNKNOWN) {
       struct stat st {};
