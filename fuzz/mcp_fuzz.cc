@@ -39,6 +39,7 @@
 #include "../mcp/src/arguments_text.h"
 #include "../mcp/src/envelope.h"
 #include "../mcp/src/json_scan.h"
+#include "../mcp/src/parse_failure.h"
 #include "../mcp/src/schema_texts.h"
 #include "../mcp/src/server.h"
 
@@ -147,7 +148,21 @@ void check_scanner(std::string_view line, const std::optional<ordered_json>& par
   std::string_view text = line;
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
   const tuvel::mcp::Checked checked = tuvel::mcp::check_json(text);
+  // The library takes a NUL byte for the end of the text; the scanner refuses it.
+  if (text.find('\0') != std::string_view::npos) return;
   if (checked.fault.has_value() != !ordered_json::accept(text)) fail("scanner and library disagree", line, "");
+  // The description of a syntax fault is the library's, word for word.
+  if (checked.fault && checked.fault->kind == tuvel::mcp::ScanFault::Kind::Syntax &&
+      checked.fault->offset - checked.fault->scalar <= 4096) {
+    try {
+      (void)ordered_json::parse(text);
+    } catch (const ordered_json::parse_error& e) {
+      const std::string_view what = e.what();
+      if (what.substr(what.find("] ") + 2) != tuvel::mcp::parse_failure(text, *checked.fault)) {
+        fail("fault described otherwise", line, tuvel::mcp::parse_failure(text, *checked.fault));
+      }
+    }
+  }
   if (!parsed || !parsed->is_object() || checked.value.type != tuvel::mcp::JsonType::Object) return;
   const tuvel::mcp::Envelope envelope = tuvel::mcp::read_envelope(checked.value.text);
   if (!envelope.params || envelope.params->type != tuvel::mcp::JsonType::Object || checked.depth > 512) return;

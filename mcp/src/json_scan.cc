@@ -52,6 +52,7 @@ class Scanner {
   }
   std::size_t pos() const { return i_; }
   std::size_t depth() const { return depth_; }
+  std::size_t last_scalar() const { return scalar_; }
   const std::optional<ScanFault>& fault() const { return fault_; }
 
  private:
@@ -63,7 +64,7 @@ class Scanner {
   };
 
   bool fail(std::size_t at, ScanFault::Kind kind = ScanFault::Kind::Syntax) {
-    fault_ = ScanFault{kind, at};
+    fault_ = ScanFault{kind, at, token_, expected_, scalar_};
     return false;
   }
   Step fault_at(std::size_t at) {
@@ -98,6 +99,9 @@ class Scanner {
   std::vector<std::uint64_t> levels_;
   std::size_t open_ = 0;
   std::size_t depth_ = 0;
+  std::size_t token_ = 0;   // where the token being read starts
+  std::size_t scalar_ = 0;  // where the last string or number starts
+  ScanFault::Expected expected_ = ScanFault::Expected::Start;
   std::optional<ScanFault> fault_;
 };
 
@@ -109,6 +113,7 @@ bool Scanner::value() {
 
 Scanner::Step Scanner::next() {
   skip_space();
+  token_ = i_;
   if (open_ > depth_) depth_ = open_;
   if (i_ == t_.size()) return fault_at(i_);
   const char c = t_[i_];
@@ -121,8 +126,12 @@ Scanner::Step Scanner::next() {
       --open_;
       return after();
     }
-    if (c == '{' && !key()) return Step::Fault;
-    return Step::Value;
+    if (c == '[') {
+      expected_ = ScanFault::Expected::FirstElement;
+      return Step::Value;
+    }
+    expected_ = ScanFault::Expected::FirstKey;
+    return key() ? Step::Value : Step::Fault;
   }
   bool scanned = false;
   if (c == '"') {
@@ -139,11 +148,18 @@ Scanner::Step Scanner::after() {
   for (;;) {
     if (open_ == 0) return Step::Done;
     skip_space();
+    token_ = i_;
+    expected_ = in_object() ? ScanFault::Expected::AfterMember : ScanFault::Expected::AfterElement;
     if (i_ == t_.size()) return fault_at(i_);
     const char next = t_[i_];
     if (next == ',') {
       ++i_;
-      return in_object() && !key() ? Step::Fault : Step::Value;
+      if (!in_object()) {
+        expected_ = ScanFault::Expected::ElementAfterComma;
+        return Step::Value;
+      }
+      expected_ = ScanFault::Expected::KeyAfterComma;
+      return key() ? Step::Value : Step::Fault;
     }
     if (next != (in_object() ? '}' : ']')) return fault_at(i_);
     ++i_;
@@ -153,11 +169,15 @@ Scanner::Step Scanner::after() {
 
 bool Scanner::key() {
   skip_space();
+  token_ = i_;
   if (i_ == t_.size() || t_[i_] != '"') return fail(i_);
   if (!string()) return false;
   skip_space();
+  token_ = i_;
+  expected_ = ScanFault::Expected::Colon;
   if (i_ == t_.size() || t_[i_] != ':') return fail(i_);
   ++i_;
+  expected_ = ScanFault::Expected::MemberValue;
   return true;
 }
 
@@ -168,7 +188,7 @@ bool Scanner::literal(std::string_view word) {
 }
 
 bool Scanner::string() {
-  ++i_;
+  scalar_ = i_++;
   for (;;) {
     while (i_ < t_.size() && kPlain[static_cast<unsigned char>(t_[i_])]) ++i_;
     if (i_ == t_.size()) return fail(i_);
@@ -257,6 +277,7 @@ bool Scanner::utf8() {
 
 bool Scanner::number() {
   const std::size_t begin = i_;
+  scalar_ = begin;
   if (t_[i_] == '-') ++i_;
   if (i_ == t_.size() || !is_digit(t_[i_])) return fail(i_);
   if (t_[i_++] != '0') {
@@ -372,7 +393,7 @@ Checked check_json(std::string_view text) {
   std::size_t end = scanner.pos();
   skip_space(text, end);
   if (end != text.size()) {
-    checked.fault = ScanFault{ScanFault::Kind::Syntax, end};
+    checked.fault = ScanFault{ScanFault::Kind::Syntax, end, end, ScanFault::Expected::End, scanner.last_scalar()};
     return checked;
   }
   checked.value = JsonValue{text.substr(pos, scanner.pos() - pos), type_of(text[pos])};

@@ -20,8 +20,24 @@ struct ScanFault {
     Syntax,            // not JSON here
     NumberOutOfRange,  // a number beyond a double's range; `offset` is just past it
   };
+  /// What the grammar allowed where the faulty token starts.
+  enum class Expected {
+    Start,              // the text's value
+    FirstElement,       // a value or `]` after `[`
+    ElementAfterComma,  // a value after `,` in an array
+    FirstKey,           // a key or `}` after `{`
+    KeyAfterComma,      // a key after `,` in an object
+    Colon,              // `:` after a key
+    MemberValue,        // a value after `:`
+    AfterElement,       // `,` or `]` after a value in an array
+    AfterMember,        // `,` or `}` after a value in an object
+    End,                // the end of the text
+  };
   Kind kind = Kind::Syntax;
   std::size_t offset = 0;
+  std::size_t token = 0;  // where the faulty token starts
+  Expected expected = Expected::Start;
+  std::size_t scalar = 0;  // where the last string or number up to the fault starts (0: none)
 };
 
 enum class JsonType : unsigned char { Null, Boolean, Number, String, Array, Object };

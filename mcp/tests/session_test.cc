@@ -72,6 +72,9 @@ TEST(McpSession, ProtocolFaultsAreAnsweredAndTheSessionGoesOn) {
       {"\"caf\xC3\"", rpc_error("null", -32700,
                                 "parse error at line 1, column 6: syntax error while parsing value - invalid string: "
                                 "ill-formed UTF-8 byte; last read: '\"caf\xEF\xBF\xBD\"'")},
+      // A NUL byte does not end the text.
+      {std::string(R"({"jsonrpc":"2.0","id":1,"method":"ping"})") + '\0' + "x",
+       rpc_error("null", -32700, "syntax error at line 1 column 40")},
       {R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", rpc_error("null", -32600, "batches are not supported")},
       {"42", rpc_error("null", -32600, "a message must be a JSON object")},
       {"{}", rpc_error("null", -32600, "a request needs a method and an id")},
