@@ -171,7 +171,8 @@ const std::array<Tool, 5>& tools() {
        "Create a new regular file with the given text; the name must not exist yet (an existing file is never "
        "replaced: change it with apply). With parents true, missing directories are made. The answer gives the "
        "revision of the new file: use it for its first edit. Errors (isError, structuredContent.error.code): "
-       "io_or_request: the path was refused (absolute, '..', leading '.', symbolic link, '.git', a staging "
+       "io_or_request: the arguments were refused (the message names the field), the path was refused "
+       "(absolute, '..', leading '.', symbolic link, '.git', a staging "
        "name '.tuvel-edit-' digits '-' digits, ending in '/'), a new name holds a control character, the name "
        "exists (\"File exists (os error 17)\": read or list it instead), a parent directory is missing and "
        "parents is false, the text is over 16 MiB, holds NUL or is not UTF-8, or an operating-system error; fix "
@@ -182,8 +183,9 @@ const std::array<Tool, 5>& tools() {
        "sorted by name, each with its kind (file, directory, symlink, other) and, for files, its size in bytes. "
        "'.git', staging files and names that are not UTF-8 are left out. One answer is a page within 64 KiB: "
        "when next is not null, more names follow; call list again with cursor set to next for the following "
-       "page, until next is null. Errors (isError, structuredContent.error.code): io_or_request: the path was "
-       "refused (absolute, '..', leading '.', symbolic link, '.git'), does not exist or is not a directory "
+       "page, until next is null. Errors (isError, structuredContent.error.code): io_or_request: the arguments "
+       "were refused (the message names the field), the path was refused (absolute, '..', leading '.', symbolic "
+       "link, '.git'), does not exist or is not a directory "
        "(\"Not a directory (os error 20)\"), or an operating-system error.",
        "list-request", "list-data", true, false, true, call_list},
   }};

@@ -97,6 +97,9 @@ TEST(McpTools, ListNamesEveryToolWithItsSchemasAndHints) {
     EXPECT_EQ(tool["name"], e.name);
     EXPECT_TRUE(tool["title"].is_string());
     EXPECT_GT(tool["description"].get<std::string>().size(), 200U);
+    // Argument faults come back as tool errors, so each description names them.
+    EXPECT_NE(tool["description"].get<std::string>().find("io_or_request: the arguments were refused"),
+              std::string::npos);
     EXPECT_EQ(tool["inputSchema"].dump(), schema_file(e.input));
     EXPECT_EQ(tool["outputSchema"].dump(),
               R"({"type":"object","anyOf":[)" + schema_file(e.data) + "," + schema_file("error") + "]}");
