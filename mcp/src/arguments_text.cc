@@ -32,7 +32,12 @@ std::size_t string_end(std::string_view text, std::size_t pos) {
 /// written again.
 class Compactor {
  public:
-  explicit Compactor(std::string_view in) : in_(in) { out_.reserve(in.size()); }
+  explicit Compactor(std::string_view in) : in_(in) {
+    out_.reserve(in.size());
+    // Room for every member there can be (`"":0,` is the shortest), so the
+    // list never moves: pages it does not use are never touched.
+    members_.reserve(in.size() / 5 + 1);
+  }
 
   std::string run() {
     value();
