@@ -145,6 +145,20 @@ CallOutcome call_list(const Repo& repo, std::string_view arguments) {
   return answered(execute_list(repo, *list));
 }
 
+CallOutcome call_search(const Repo& repo, std::string_view arguments) {
+  if (auto bound = over_request_bound(arguments)) return *bound;
+  Result<SearchRequest> search = decode_search_request(arguments);
+  if (!search.ok()) return failed(search.error());
+  return answered(execute_search(repo, *search));
+}
+
+CallOutcome call_find(const Repo& repo, std::string_view arguments) {
+  if (auto bound = over_request_bound(arguments)) return *bound;
+  Result<FindRequest> find = decode_find_request(arguments);
+  if (!find.ok()) return failed(find.error());
+  return answered(execute_find(repo, *find));
+}
+
 CallOutcome call_preview(const Repo& repo, std::string_view arguments) {
   return call_edit(repo, arguments, Op::Preview);
 }
@@ -153,8 +167,8 @@ CallOutcome call_apply(const Repo& repo, std::string_view arguments) {
   return call_edit(repo, arguments, Op::Apply);
 }
 
-const std::array<Tool, 5>& tools() {
-  static const std::array<Tool, 5> table{{
+const std::array<Tool, 7>& tools() {
+  static const std::array<Tool, 7> table{{
       {"read", "Read files", std::string(kReadDescription), "read-request", "read-data", true, false, true,
        call_read},
       {"preview", "Preview an edit",
@@ -188,6 +202,31 @@ const std::array<Tool, 5>& tools() {
        "link, '.git'), does not exist or is not a directory "
        "(\"Not a directory (os error 20)\"), or an operating-system error.",
        "list-request", "list-data", true, false, true, call_list},
+      {"search", "Search file contents",
+       "Find the lines that match a regular expression (RE2 syntax; a literal with fixed_strings) in the files "
+       "below path (the root when absent, \"\" or \".\"; or one file), as ripgrep would: .gitignore and .ignore "
+       "rules at every level, hidden entries (leading '.') and binary files (a NUL byte) skipped, links never "
+       "followed, '.git' never entered. glob narrows the files as ripgrep's -g ('*.cc' at any depth, "
+       "'src/**/*.h' from the root, '!' excludes) but never brings back ignored or hidden files: set no_ignore "
+       "or hidden for those. Files come sorted by path, each with its revision (of exactly the bytes searched) "
+       "and 1-based line numbers of those bytes, so a lines or replace edit can follow at once with that "
+       "revision. output \"content\" (default) gives the matching lines (text cut at 512 bytes, truncated "
+       "then true) and, with context 1 to 10, the lines around them; output \"files\" gives each matching "
+       "file with its count of matching lines. One answer is a page of at most max_results (default 100, at "
+       "most 1000) matches or files within 64 KiB: when next is not null, call search again with the same "
+       "arguments and cursor set to next. Errors (isError, structuredContent.error.code): io_or_request: the "
+       "pattern is not a valid regular expression (the reason is given), a glob or the path was refused, a "
+       "bound was passed; fix the request instead of repeating it.",
+       "search-request", "search-data", true, false, true, call_search},
+      {"find", "Find files",
+       "Find the regular files whose paths match a glob (as search's glob: '*.cc' at any depth, "
+       "'src/**/*.h' from the root) below path (the root when absent), with the walk and rules of search "
+       "(ignore files, hidden entries unless hidden, no links, no '.git'), sorted by path, each with its size "
+       "in bytes. One answer is a page of at most max_results (default 100, at most 1000) files within "
+       "64 KiB: when next is not null, call find again with cursor set to next. Errors (isError, "
+       "structuredContent.error.code): io_or_request: the glob or the path was refused, or a bound was "
+       "passed.",
+       "find-request", "find-data", true, false, true, call_find},
   }};
   return table;
 }

@@ -216,9 +216,23 @@ MCP_CALLS = [
     ("list", '{"path":"d","cursor":"a.txt"}', True, None),
     ("list", '{"path":".","cursor":null}', True, None),
     ("list", '{"cursor":5}', False, None),
+    ("search", '{"pattern":"a"}', True, None),
+    ("search", '{"pattern":"a(","path":null,"glob":["*.md","!x/**"],"case_insensitive":true,"fixed_strings":true,'
+               '"hidden":false,"no_ignore":true,"context":3,"output":"files","max_results":5,"cursor":null}', True, None),
+    ("search", '{"pattern":"a","output":"lines"}', False, None),
+    ("search", '{"pattern":"a","glob":"*.md"}', False, None),
+    ("search", '{"pattern":"a","context":-1}', False, None),
+    ("search", '{"pattern":"a","context":1.5}', False, None),
+    ("search", '{"path":"d"}', False, None),
+    ("search", '{"pattern":"a","regex":true}', False, None),
+    ("find", '{"pattern":"*.md"}', True, None),
+    ("find", '{"pattern":"*.md","path":"d","hidden":true,"no_ignore":false,"max_results":2,"cursor":"d/a.md"}', True,
+     None),
+    ("find", '{"pattern":["*.md"]}', False, None),
+    ("find", '{"pattern":"*.md","glob":[]}', False, None),
 ]
 TOOL_SCHEMAS = {"read": "read-request.json", "preview": "edit-request.json", "create": "create-request.json",
-                "list": "list-request.json"}
+                "list": "list-request.json", "search": "search-request.json", "find": "find-request.json"}
 
 
 def mcp_verdicts(mcp_bin, repo):

@@ -26,6 +26,8 @@ DATA = {
     "apply": "answer.json#/$defs/apply_data",
     "create": "create-data.json",
     "list": "list-data.json",
+    "search": "search-data.json",
+    "find": "find-data.json",
 }
 TOOL_FILES = {
     "read": ("read-request.json", "read-data.json"),
@@ -33,6 +35,8 @@ TOOL_FILES = {
     "apply": ("edit-request.json", "edit-data.json"),
     "create": ("create-request.json", "create-data.json"),
     "list": ("list-request.json", "list-data.json"),
+    "search": ("search-request.json", "search-data.json"),
+    "find": ("find-request.json", "find-data.json"),
 }
 METHODS = {"initialize": "initialize", "ping": "ping", "tools/list": "tools_list", "tools/call": "tools_call"}
 

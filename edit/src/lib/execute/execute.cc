@@ -8,6 +8,8 @@
 #include "publish/create.h"
 #include "read/list.h"
 #include "read/read_files.h"
+#include "search/find_tree.h"
+#include "search/search_tree.h"
 
 namespace tuvel {
 
@@ -19,6 +21,10 @@ Result<Json> execute(const Repo& repo, Request request) {
 Result<Json> execute_create(const Repo& repo, const CreateRequest& request) { return create_file(repo, request); }
 
 Result<Json> execute_list(const Repo& repo, const ListRequest& request) { return list_directory(repo, request); }
+
+Result<Json> execute_search(const Repo& repo, const SearchRequest& request) { return search_tree(repo, request); }
+
+Result<Json> execute_find(const Repo& repo, const FindRequest& request) { return find_tree(repo, request); }
 
 Result<Json> execute(const std::string& repo_path, Request request) {
   TUVEL_TRY(const Repo repo, open_repo(repo_path));

@@ -17,6 +17,10 @@ Result<Json> execute(const Repo& repo, Request request);
 Result<Json> execute_create(const Repo& repo, const CreateRequest& request);
 /// execute_list: one directory's entries (read/list.h).
 Result<Json> execute_list(const Repo& repo, const ListRequest& request);
+/// execute_search: lines that match a pattern (search/search_tree.h).
+Result<Json> execute_search(const Repo& repo, const SearchRequest& request);
+/// execute_find: files whose paths match a glob (search/find_tree.h).
+Result<Json> execute_find(const Repo& repo, const FindRequest& request);
 
 /// The same, on the repository at `repo_path`, opened for this one request.
 Result<Json> execute(const std::string& repo_path, Request request);

@@ -106,7 +106,10 @@ Result<TreeWalk> TreeWalk::start(const Repo& repo, std::string_view path, WalkFi
   TreeWalk walk;
   walk.filter_ = filter;
   TUVEL_TRY(const std::vector<std::string> components, split_directory_path(path));
-  TUVEL_TRY(Fd dir, dup_handle(repo.dir.get()));
+  // A handle of its own: a duplicate would share the reading position of
+  // the repository's handle with every other walk of the root.
+  Fd dir(::openat(repo.dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return Error::os(errno);
   std::string prefix;
   // The ancestors' rules apply below the start, but not to the start itself.
   for (std::size_t i = 0; i < components.size(); ++i) {
