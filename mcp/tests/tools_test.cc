@@ -88,6 +88,8 @@ TEST(McpTools, ListNamesEveryToolWithItsSchemasAndHints) {
       {"apply", "edit-request", "edit-data", false, true, false},
       {"create", "create-request", "create-data", false, false, false},
       {"list", "list-request", "list-data", true, false, true},
+      {"search", "search-request", "search-data", true, false, true},
+      {"find", "find-request", "find-data", true, false, true},
   };
   ASSERT_EQ(tools.size(), std::size(expected));
   for (std::size_t i = 0; i < tools.size(); ++i) {
@@ -238,7 +240,7 @@ TEST(McpTools, EditArgumentFaultsAreToolErrorsWithTheDecodersMessage) {
 TEST(McpTools, DecoderFaultsAreToolErrorsAndCallFaultsInvalidParams) {
   TempDir dir;
   fill(dir);
-  const std::string unknown = "unknown tool `write`, expected one of `read`, `preview`, `apply`, `create`, `list`";
+  const std::string unknown = "unknown tool `write`, expected one of `read`, `preview`, `apply`, `create`, `list`, `search`, `find`";
   const struct {
     std::string params;
     std::string answer;

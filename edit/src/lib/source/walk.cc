@@ -71,7 +71,11 @@ Result<Fd> open_directory_at(int dir, const std::string& name) {
 }
 
 Result<Fd> walk_directories(int root, std::span<const std::string> components) {
-  TUVEL_TRY(Fd walk, dup_handle(root));
+  // A handle of its own, not a duplicate: a duplicate shares the reading
+  // position, so a listing of the root would leave a session's handle of
+  // the repository at its end for the next listing.
+  Fd walk(::openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!walk.valid()) return Error::os(errno);
   for (const auto& component : components) {
     TUVEL_TRY(Fd next, open_directory_at(walk.get(), component));
     walk = std::move(next);
