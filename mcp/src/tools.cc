@@ -215,7 +215,7 @@ const std::array<Tool, 7>& tools() {
        "file with its count of matching lines. One answer is a page of at most max_results (default 100, at "
        "most 1000) matches or files within 64 KiB: when next is not null, call search again with the same "
        "arguments and cursor set to next. Errors (isError, structuredContent.error.code): io_or_request: the "
-       "pattern is not a valid regular expression (the reason is given), a glob or the path was refused, a "
+       "arguments were refused (the message names the field), the pattern is not a valid regular expression (the reason is given), a glob or the path was refused, a "
        "bound was passed; fix the request instead of repeating it.",
        "search-request", "search-data", true, false, true, call_search},
       {"find", "Find files",
@@ -224,8 +224,8 @@ const std::array<Tool, 7>& tools() {
        "(ignore files, hidden entries unless hidden, no links, no '.git'), sorted by path, each with its size "
        "in bytes. One answer is a page of at most max_results (default 100, at most 1000) files within "
        "64 KiB: when next is not null, call find again with cursor set to next. Errors (isError, "
-       "structuredContent.error.code): io_or_request: the glob or the path was refused, or a bound was "
-       "passed.",
+       "structuredContent.error.code): io_or_request: the arguments were refused (the message names the "
+       "field), the glob or the path was refused, or a bound was passed.",
        "find-request", "find-data", true, false, true, call_find},
   }};
   return table;
