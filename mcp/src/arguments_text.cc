@@ -28,8 +28,9 @@ std::size_t string_end(std::string_view text, std::size_t pos) {
 
 /// Compactor: writes the text while reading it once. Each open object keeps
 /// 8 bytes per member (a hash of its key and where it starts in the output)
-/// to find repeated keys when it closes; only an object that has one is
-/// written again.
+/// to find repeated keys when it closes; the members a later one repeats
+/// become ranges to cut, and all cuts are made in one pass at the end, so no
+/// text is moved more than once however deep the repeats are nested.
 class Compactor {
  public:
   explicit Compactor(std::string_view in) : in_(in) {
@@ -41,17 +42,24 @@ class Compactor {
 
   std::string run() {
     value();
+    cut();
     return std::move(out_);
   }
 
  private:
-  /// A member of an open object. Once its object is known to repeat a key,
-  /// `hash` is where the member's value comes from, or kDropped.
+  /// A member of an open object; `hash` becomes kCut for a member that a
+  /// later one of the same key replaces.
   struct Member {
     std::uint32_t hash;
     std::uint32_t at;
   };
-  static constexpr std::uint32_t kDropped = 0xFFFFFFFFU;
+  static constexpr std::uint32_t kCut = 0xFFFFFFFFU;
+
+  /// Bytes [begin, end) of the output to leave out.
+  struct Range {
+    std::uint32_t begin;
+    std::uint32_t end;
+  };
 
   void skip_space() {
     while (pos_ < in_.size() && is_space(in_[pos_])) ++pos_;
@@ -96,7 +104,6 @@ class Compactor {
   }
 
   void object() {
-    const std::size_t start = out_.size();
     const std::size_t first = members_.size();
     out_.push_back('{');
     ++pos_;
@@ -127,14 +134,13 @@ class Compactor {
     }
     ++pos_;
     out_.push_back('}');
-    if (members_.size() - first > 1 && has_repeats(first)) rewrite(start, first);
+    if (members_.size() - first > 1 && mark_repeats(first)) add_cuts(first);
     members_.resize(first);
   }
 
-  /// Whether two members from `first` on share a key; when they do, each
-  /// member's hash is replaced by where its value comes from (kept: its own
-  /// value or that of the last member of its key) or by kDropped.
-  bool has_repeats(std::size_t first) {
+  /// Marks, among the members from `first` on, each one that a later member
+  /// of the same key replaces; whether there was one.
+  bool mark_repeats(std::size_t first) {
     const auto begin = members_.begin() + static_cast<std::ptrdiff_t>(first);
     std::sort(begin, members_.end(),
               [](const Member& a, const Member& b) { return a.hash != b.hash ? a.hash < b.hash : a.at < b.at; });
@@ -142,31 +148,43 @@ class Compactor {
     for (auto group = begin; group != members_.end();) {
       auto group_end = group + 1;
       while (group_end != members_.end() && group_end->hash == group->hash) ++group_end;
-      repeats |= mark_repeats(group, group_end);
+      if (group_end - group > 1) repeats |= mark_group(group, group_end);
       group = group_end;
     }
     return repeats;
   }
 
-  /// Marks the members of one hash: the first of each key takes the value
-  /// of the last, the others are dropped.
-  bool mark_repeats(std::vector<Member>::iterator begin, std::vector<Member>::iterator end) {
+  /// Marks the members of one hash that a later member of their key replaces.
+  bool mark_group(std::vector<Member>::iterator begin, std::vector<Member>::iterator end) {
     std::sort(begin, end, [this](const Member& a, const Member& b) {
       const std::string_view ka = key_at(a.at);
       const std::string_view kb = key_at(b.at);
       return ka != kb ? ka < kb : a.at < b.at;
     });
     bool repeats = false;
-    for (auto run = begin; run != end;) {
-      auto run_end = run + 1;
-      while (run_end != end && key_at(run_end->at) == key_at(run->at)) ++run_end;
-      const std::uint32_t source = (run_end - 1)->at;
-      repeats |= run_end - run > 1;
-      run->hash = source;
-      for (auto m = run + 1; m != run_end; ++m) m->hash = kDropped;
-      run = run_end;
+    for (auto m = begin; m + 1 != end; ++m) {
+      if (key_at(m->at) == key_at((m + 1)->at)) {
+        m->hash = kCut;
+        repeats = true;
+      }
     }
     return repeats;
+  }
+
+  /// Adds the ranges of the marked members from `first` on, each with the
+  /// comma after it (a marked member is never the last of its object).
+  void add_cuts(std::size_t first) {
+    const auto begin = members_.begin() + static_cast<std::ptrdiff_t>(first);
+    std::sort(begin, members_.end(), [](const Member& a, const Member& b) { return a.at < b.at; });
+    for (auto m = begin; m + 1 != members_.end(); ++m) {
+      if (m->hash != kCut) continue;
+      const std::uint32_t end = (m + 1)->at;
+      if (!cuts_.empty() && cuts_.back().end == m->at) {
+        cuts_.back().end = end;
+      } else {
+        cuts_.push_back({m->at, end});
+      }
+    }
   }
 
   /// The key text of the member written at `at`.
@@ -174,48 +192,33 @@ class Compactor {
     return std::string_view(out_).substr(at, string_end(out_, at) - at);
   }
 
-  /// The value text of the member written at `at`.
-  std::string_view value_at(std::size_t at) const {
-    std::size_t begin = string_end(out_, at) + 1;
-    std::size_t depth = 0;
-    std::size_t end = begin;
-    for (;; ++end) {
-      const char c = out_[end];
-      if (c == '"') {
-        end = string_end(out_, end) - 1;
-      } else if (c == '{' || c == '[') {
-        ++depth;
-      } else if (c == '}' || c == ']') {
-        if (depth == 0) break;
-        --depth;
-      } else if (c == ',' && depth == 0) {
-        break;
-      }
+  /// Leaves out every cut range, moving each kept byte once.
+  void cut() {
+    if (cuts_.empty()) return;
+    // An object's cuts come after those of the objects inside it; a cut
+    // can hold earlier ones.
+    std::sort(cuts_.begin(), cuts_.end(), [](const Range& a, const Range& b) { return a.begin < b.begin; });
+    char* const text = out_.data();
+    std::size_t write = 0;
+    std::size_t read = 0;
+    const auto keep = [&](std::size_t end) {
+      // Kept bytes only move left, so a forward copy is safe.
+      std::copy(text + read, text + end, text + write);
+      write += end - read;
+    };
+    for (const Range& range : cuts_) {
+      if (range.begin >= read) keep(range.begin);
+      read = std::max<std::size_t>(read, range.end);
     }
-    return std::string_view(out_).substr(begin, end - begin);
-  }
-
-  /// Writes the object from `start` again, each key once.
-  void rewrite(std::size_t start, std::size_t first) {
-    const auto begin = members_.begin() + static_cast<std::ptrdiff_t>(first);
-    std::sort(begin, members_.end(), [](const Member& a, const Member& b) { return a.at < b.at; });
-    std::string object = "{";
-    for (auto m = begin; m != members_.end(); ++m) {
-      if (m->hash == kDropped) continue;
-      if (object.size() > 1) object.push_back(',');
-      object.append(key_at(m->at));
-      object.push_back(':');
-      object.append(value_at(m->hash));
-    }
-    object.push_back('}');
-    out_.resize(start);
-    out_.append(object);
+    keep(out_.size());
+    out_.resize(write);
   }
 
   std::string_view in_;
   std::size_t pos_ = 0;
   std::string out_;
   std::vector<Member> members_;
+  std::vector<Range> cuts_;
 };
 
 }  // namespace
