@@ -6,8 +6,9 @@
 # Seeds: fuzz/corpus/<name>/ (kept as they are); inputs found on the way go to
 # <build>/corpus-<name>/. Crashes are written to <build>/ as crash-*.
 # Sources: fuzz/<name>.sources (paths relative to the repository or absolute,
-# globs allowed; C and assembly files too) or else the protocol and error
-# directories. Dictionary:
+# globs allowed; C and assembly files too; a line starting with "-" is a
+# linker option such as -lre2) or else the protocol and error directories.
+# Dictionary:
 # fuzz/<name>.dict when present.
 set -euo pipefail
 
@@ -25,9 +26,10 @@ else
   patterns=(edit/src/lib/protocol/*.cc edit/src/lib/error/*.cc)
 fi
 sources=()
+link=()
 for pattern in "${patterns[@]}"; do
   # shellcheck disable=SC2206 # the pattern is a glob on purpose
-  if [[ $pattern == /* ]]; then sources+=($pattern); else sources+=($root/$pattern); fi
+  if [[ $pattern == -* ]]; then link+=("$pattern"); elif [[ $pattern == /* ]]; then sources+=($pattern); else sources+=($root/$pattern); fi
 done
 
 # C and assembly sources (absolute paths name system ones, such as Debian's
@@ -50,7 +52,7 @@ done
 clang++ -std=c++20 -g -O1 -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I "$root/edit/src/lib" -I "$root/edit/src" "${includes[@]}" "$root/fuzz/${name}_fuzz.cc" \
-  "${cxx_sources[@]}" "${objects[@]}" -o "$out/${name}_fuzz"
+  "${cxx_sources[@]}" "${objects[@]}" "${link[@]}" -o "$out/${name}_fuzz"
 
 options=(-max_total_time="$seconds" -max_len=65536 -rss_limit_mb=1024 -timeout=10
          -print_final_stats=1 -artifact_prefix="$out/")

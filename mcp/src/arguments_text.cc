@@ -156,6 +156,13 @@ class Compactor {
 
   /// Marks the members of one hash that a later member of their key replaces.
   bool mark_group(std::vector<Member>::iterator begin, std::vector<Member>::iterator end) {
+    // Members of one hash are in text order; one key repeated is the usual
+    // case and needs no sorting by key.
+    const std::string_view key = key_at(begin->at);
+    if (std::all_of(begin + 1, end, [&](const Member& m) { return key_at(m.at) == key; })) {
+      for (auto m = begin; m + 1 != end; ++m) m->hash = kCut;
+      return true;
+    }
     std::sort(begin, end, [this](const Member& a, const Member& b) {
       const std::string_view ka = key_at(a.at);
       const std::string_view kb = key_at(b.at);

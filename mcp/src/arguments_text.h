@@ -2,7 +2,7 @@
 // The text of a tools/call's arguments that the tool's decoder judges: the
 // arguments as the client wrote them, without the white space between
 // tokens, read as a JSON object model reads them: of a repeated key only the
-// last value counts (at the place of the first), and -0 is the integer 0.
+// last member is kept, where it stands, and -0 is the integer 0.
 #pragma once
 
 #include <string>

@@ -187,6 +187,18 @@ TEST(McpSession, HugeLinesCostTimeInProportionToTheirLength) {
   const auto run = run_mcp({}, input);
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(run.status, 0);
+
+  // Tool arguments with a repeated key at each of 500 levels around 19 MiB:
+  // the text the decoder judges is put together without moving the inner
+  // levels once per level.
+  TempDir dir;
+  const std::string nested = R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"read","arguments":)" +
+                             repeat(R"({"a":0,"a":)", 500) + "\"" + std::string(19'000'000, 'x') + "\"" +
+                             std::string(500, '}') + "}}";
+  const auto repeats = session(dir.path(), {nested});
+  EXPECT_EQ(repeats.out,
+            testing::tool_answer(2, testing::error_payload("io_or_request", "request exceeds 2 MiB"), true) + "\n");
+  EXPECT_EQ(repeats.status, 0);
 }
 
 TEST(McpSession, BatchesAreTakenOnlyUnderTheRevisionThatHasThem) {
