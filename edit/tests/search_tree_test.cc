@@ -194,6 +194,11 @@ TEST(SearchTree, PagesLoseAndRepeatNothing) {
     }
     repo.write("d" + std::to_string(f % 4) + "/f" + std::to_string(f), text);
   }
+  // Files of the start directory itself, before and after the others.
+  repo.write("a", "hit\n");
+  repo.write("z", "hit\n");
+  expected.insert({"a", 1});
+  expected.insert({"z", 1});
   for (const std::uint64_t page_size : {1u, 7u, 100u}) {
     std::set<std::pair<std::string, std::uint64_t>> seen;
     SearchRequest request;
@@ -219,7 +224,7 @@ TEST(SearchTree, PagesLoseAndRepeatNothing) {
     std::vector<std::string> all;
     SearchRequest request = files_of("hit");
     request.max_results = page_size;
-    FindRequest find{"f*", std::nullopt, false, false, page_size, std::nullopt};
+    FindRequest find{"*", std::nullopt, false, false, page_size, std::nullopt};
     std::vector<std::string> found;
     for (int page = 0; page < 100; ++page) {
       const Result<Json> result = run_search(repo, request);
@@ -233,7 +238,7 @@ TEST(SearchTree, PagesLoseAndRepeatNothing) {
       request.cursor = std::get<std::string>(next.value());
       find.cursor = std::get<std::string>(listed->find("next")->value());
     }
-    EXPECT_EQ(all.size(), 30u);
+    EXPECT_EQ(all.size(), 32u);
     EXPECT_EQ(found, all);
   }
 }

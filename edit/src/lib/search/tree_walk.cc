@@ -214,10 +214,15 @@ std::optional<FileRef> TreeWalk::next() {
       continue;
     }
     Entry& entry = frame.entries[frame.next++];
+    // Checked here as well as when the directory was read: the start's
+    // entries were read before the walk was told where to resume.
     if (!entry.dir) {
-      return FileRef{frame.prefix + entry.name, frame.dir, frame.prefix.size()};
+      std::string path = frame.prefix + entry.name;
+      if (before_resume(path, false)) continue;
+      return FileRef{std::move(path), frame.dir, frame.prefix.size()};
     }
     std::string prefix = frame.prefix + entry.name + "/";
+    if (before_resume(prefix, true)) continue;
     Result<Fd> dir = open_directory_at(frame.dir->get(), entry.name);
     // A directory removed, replaced (by a link, too) or closed to us is
     // counted and passed over; nothing below it is reached.
