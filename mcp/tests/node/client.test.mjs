@@ -50,9 +50,11 @@ test('the tool list describes every tool with schemas and annotations', () => {
   const expected = {
     apply: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false },
     create: { readOnlyHint: false, destructiveHint: false, idempotentHint: false, openWorldHint: false },
+    find: readOnly,
     list: readOnly,
     preview: readOnly,
     read: readOnly,
+    search: readOnly,
   };
   const byName = Object.fromEntries(session.tools.map((t) => [t.name, t]));
   assert.deepEqual(Object.keys(byName).sort(), Object.keys(expected));
