@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <set>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -318,6 +321,45 @@ TEST(SearchTree, MatchesStayWithinALine) {
     const JsonArray& files = std::get<JsonArray>(result->find("files")->value());
     EXPECT_EQ(files.empty() ? 0 : std::get<std::uint64_t>(files[0].find("count")->value()), count) << pattern;
   }
+}
+
+TEST(SearchTree, DirectoriesSwappedForLinksNeverLeadOutside) {
+  TempDir repo;
+  TempDir outside;
+  for (int i = 0; i < 20; ++i) {
+    outside.write("d/f" + std::to_string(i), "OUTSIDE marker\n");
+    repo.write("d/f" + std::to_string(i), "inside marker\n");
+  }
+  repo.write("e/g", "inside marker\n");
+  std::atomic<bool> stop{false};
+  // Swaps d for a link to the outside tree and back, as fast as it can.
+  std::thread attacker([&] {
+    const std::string dir = repo / "d";
+    const std::string aside = repo / "d.aside";
+    while (!stop) {
+      if (std::rename(dir.c_str(), aside.c_str()) == 0) {
+        (void)::symlink((outside / "d").c_str(), dir.c_str());
+        (void)::unlink(dir.c_str());
+        (void)std::rename(aside.c_str(), dir.c_str());
+      }
+    }
+  });
+  SearchRequest request;
+  request.pattern = "marker";
+  request.hidden = true;
+  request.no_ignore = true;
+  FindRequest find{"*", std::nullopt, true, true, 1000, std::nullopt};
+  for (int round = 0; round < 300; ++round) {
+    // No line from outside is ever reported; a find runs through as well.
+    const Result<Json> found = run_search(repo, request);
+    EXPECT_TRUE(found.ok()) << outcome(found);
+    if (found.ok()) {
+      EXPECT_EQ(to_json(*found).find("OUTSIDE"), std::string::npos);
+    }
+    EXPECT_TRUE(run_find(repo, find).ok());
+  }
+  stop = true;
+  attacker.join();
 }
 
 }  // namespace
