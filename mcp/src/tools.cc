@@ -159,6 +159,24 @@ CallOutcome call_find(const Repo& repo, std::string_view arguments) {
   return answered(execute_find(repo, *find));
 }
 
+CallOutcome call_move(const Repo& repo, std::string_view arguments) {
+  Result<MoveRequest> move = decode_move_request(arguments);
+  if (!move.ok()) return refused(move.error());
+  return answered(execute_move(repo, *move));
+}
+
+CallOutcome call_remove(const Repo& repo, std::string_view arguments) {
+  Result<RemoveRequest> remove = decode_remove_request(arguments);
+  if (!remove.ok()) return refused(remove.error());
+  return answered(execute_remove(repo, *remove));
+}
+
+CallOutcome call_apply_changes(const Repo& repo, std::string_view arguments) {
+  Result<ChangeSetRequest> changes = decode_change_set_request(arguments);
+  if (!changes.ok()) return refused(changes.error());
+  return answered(execute_changes(repo, *changes));
+}
+
 CallOutcome call_preview(const Repo& repo, std::string_view arguments) {
   return call_edit(repo, arguments, Op::Preview);
 }
@@ -167,8 +185,8 @@ CallOutcome call_apply(const Repo& repo, std::string_view arguments) {
   return call_edit(repo, arguments, Op::Apply);
 }
 
-const std::array<Tool, 7>& tools() {
-  static const std::array<Tool, 7> table{{
+const std::array<Tool, 10>& tools() {
+  static const std::array<Tool, 10> table{{
       {"read", "Read files", std::string(kReadDescription), "read-request", "read-data", true, false, true,
        call_read},
       {"preview", "Preview an edit",
@@ -227,6 +245,37 @@ const std::array<Tool, 7>& tools() {
        "structuredContent.error.code): io_or_request: the arguments were refused (the message names the "
        "field), the glob or the path was refused, or a bound was passed.",
        "find-request", "find-data", true, false, true, call_find},
+}
+
+      {"move", "Move a file",
+       "Rename a regular file of the repository, only if it still has the revision you read; the new name must not "
+       "exist yet (an existing file is never replaced). With parents true, missing directories of to are made. The "
+       "file keeps its content, revision and mode. Errors (isError, structuredContent.error.code): stale_revision: "
+       "the file changed since you read it, read it again; busy: another writer holds the file, wait a moment and "
+       "retry; concurrent_change: the file changed during the call, read again and retry; io_or_request: a path "
+       "was refused (absolute, '..', leading '.', symbolic link, '.git'), from is missing or not a regular file, to "
+       "exists (\"File exists (os error 17)\"), a parent directory of to is missing and parents is false, or an "
+       "operating-system error; fix the request instead of repeating it.",
+       "move-request", "move-data", false, true, false, call_move},
+      {"remove", "Remove a file",
+       "Remove a regular file of the repository, only if it still has the revision you read (you may only remove "
+       "what you have seen). Directories are not removed. Errors (isError, structuredContent.error.code): "
+       "stale_revision: the file changed since you read it, read it again and decide again; busy: another writer "
+       "holds the file, wait a moment and retry; concurrent_change: the file changed during the call, read again "
+       "and retry; io_or_request: the path was refused (absolute, '..', leading '.', symbolic link, '.git'), is "
+       "missing or is not a regular file, or an operating-system error; fix the request instead of repeating it.",
+       "remove-request", "remove-data", false, true, false, call_remove},
+      {"apply_changes", "Apply changes to several files",
+       "Apply 1 to 64 changes to different files all together or not at all, including after a crash: each change "
+       "is {\"kind\":\"edit\",\"path\",\"revision\",\"edits\"} (as apply), {\"kind\":\"create\",\"path\","
+       "\"text\",\"parents\"?} (as create), {\"kind\":\"move\",\"from\",\"to\",\"revision\",\"parents\"?} (as "
+       "move) or {\"kind\":\"remove\",\"path\",\"revision\"} (as remove). No path may appear in two changes (a "
+       "move's from and to both count). Every change is checked and staged before any is published; the first "
+       "failure ends the set, names the change (\"changes[i] (path): ...\") and leaves every file as it was. The "
+       "answer lists every path touched with its new revision (null for a name left empty): use them for the next "
+       "edits. Errors (isError, structuredContent.error.code) are those of the single tools; busy also means "
+       "another change set is being published: wait a moment and retry.",
+       "apply-changes-request", "apply-changes-data", false, true, false, call_apply_changes},
   }};
   return table;
 }

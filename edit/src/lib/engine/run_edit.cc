@@ -25,37 +25,51 @@ bool is_hex_digest(std::string_view revision) {
 
 }  // namespace
 
-Result<Json> run_edit(const Repo& repo, const EditRequest& request, bool preview) {
-  // Shape first: a malformed revision is refused before any file is touched.
-  if (!is_hex_digest(request.revision)) {
-    return Error::plain("revision must be a BLAKE3 hex digest from read or tuvel-search");
-  }
-  TUVEL_TRY(Source source, open_source(repo, request.path, !preview));
-  TUVEL_TRY(const Snapshot read, read_snapshot_and_revision(source));
-  const std::string_view snapshot = read.text;
-  const std::string& revision_before = read.revision;
+Status check_revision_shape(std::string_view revision) {
+  if (!is_hex_digest(revision)) return Error::plain("revision must be a BLAKE3 hex digest from read or tuvel-search");
+  return Ok{};
+}
+
+Error stale_revision(const std::string& current) {
+  return Error::edit(EditCode::StaleRevision,
+                     "source changed; current revision is " + current + "; read the affected range and retry");
+}
+
+Result<std::unique_ptr<EditPlan>> plan_edit(const Repo& repo, const EditRequest& request, bool for_edit) {
+  TUVEL_CHECK(check_revision_shape(request.revision));
+  auto plan = std::make_unique<EditPlan>();
+  TUVEL_TRY(plan->source, open_source(repo, request.path, for_edit));
+  TUVEL_TRY(plan->read, read_snapshot_and_revision(plan->source));
+  const std::string_view snapshot = plan->read.text;
+  const std::string& revision_before = plan->read.revision;
   // Byte comparison: an uppercase digest never matches and ends here.
-  if (revision_before != request.revision) {
-    return Error::edit(EditCode::StaleRevision,
-                       "source changed; current revision is " + revision_before + "; read the affected range and retry");
-  }
-  TUVEL_TRY(const std::vector<Change> changes, resolve(snapshot, request.edits, read.line_feeds));
-  TUVEL_TRY(const std::size_t length, new_length(snapshot, changes));
-  const ContentParts content = content_parts(snapshot, changes, length);
-  const bool changed = !same_text(snapshot, content);
-  const std::string revision_after = changed ? revision(content.parts) : revision_before;
+  if (revision_before != request.revision) return stale_revision(revision_before);
+  TUVEL_TRY(plan->changes, resolve(snapshot, request.edits, plan->read.line_feeds));
+  TUVEL_TRY(const std::size_t length, new_length(snapshot, plan->changes));
+  plan->content = content_parts(snapshot, plan->changes, length);
+  plan->changed = !same_text(snapshot, plan->content);
+  plan->revision_after = plan->changed ? revision(plan->content.parts) : revision_before;
+  return plan;
+}
+
+Result<Json> run_edit(const Repo& repo, const EditRequest& request, bool preview) {
+  TUVEL_TRY(const std::unique_ptr<EditPlan> plan, plan_edit(repo, request, !preview));
+  const std::string_view snapshot = plan->read.text;
+  const std::vector<Change>& changes = plan->changes;
+  const ContentParts& content = plan->content;
+  const bool changed = plan->changed;
 
   std::optional<std::string> warning;
   if (!preview && changed) {
-    TUVEL_TRY(warning, publish(source, snapshot, content.parts));
+    TUVEL_TRY(warning, publish(plan->source, snapshot, content.parts));
   }
 
   JsonObject result{
       {"path", Json(request.path)},
       {"applied", Json(!preview && changed)},
       {"changed", Json(changed)},
-      {"revision_before", Json(revision_before)},
-      {"revision_after", Json(revision_after)},
+      {"revision_before", Json(plan->read.revision)},
+      {"revision_after", Json(plan->revision_after)},
       {"replacements", Json(static_cast<std::uint64_t>(changes.size()))},
       {"bytes_before", Json(static_cast<std::uint64_t>(snapshot.size()))},
       {"bytes_after", Json(static_cast<std::uint64_t>(content.size))},

@@ -55,4 +55,10 @@ int Error::os_errno() const {
   return 0;
 }
 
+void Error::prefix(std::string_view context) {
+  std::string& message =
+      is_edit() ? std::get<EditError>(value_).message : std::get<Failure>(value_).message;
+  message.insert(0, context);
+}
+
 }  // namespace tuvel

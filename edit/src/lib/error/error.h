@@ -62,6 +62,8 @@ class Error {
   std::string render() const;
   /// The errno of an operating-system error, else 0.
   int os_errno() const;
+  /// Puts `context` in front of the message; the code stays.
+  void prefix(std::string_view context);
 
  private:
   std::variant<EditError, Failure> value_;

@@ -28,4 +28,12 @@ Result<SearchRequest> decode_search_request(std::string_view text);
 /// Decodes the JSON object text of a find request.
 Result<FindRequest> decode_find_request(std::string_view text);
 
+/// Decodes the JSON object text of a move request.
+Result<MoveRequest> decode_move_request(std::string_view text);
+/// Decodes the JSON object text of a remove request.
+Result<RemoveRequest> decode_remove_request(std::string_view text);
+/// Decodes the JSON object text of a change set: {"changes":[...]}, each
+/// change an object whose "kind" names its fields.
+Result<ChangeSetRequest> decode_change_set_request(std::string_view text);
+
 }  // namespace tuvel

@@ -29,7 +29,7 @@ bool Matcher::structure(const Shape& shape, std::size_t i, Tag tag, Field field)
     return true;
   }
   if (node.kind == Kind::Object) {
-    bool seen[3] = {};
+    bool seen[kMaxFields] = {};
     std::size_t at = i + 1;
     for (std::uint32_t m = 0; m < node.size; ++m) {
       const std::string_view key = plain_.string(at);
@@ -116,51 +116,120 @@ bool Matcher::edit_request(std::size_t i, EditRequest& out) {
   });
 }
 
-bool Matcher::kind(std::size_t i, int& out) {
+bool Matcher::variant(std::size_t i, std::span<const std::string_view> names, std::string_view list,
+                      std::string_view index_expected, int& out) {
   const Node& node = plain_[i];
   if (node.kind == Kind::String) {
     const std::string_view name = plain_.string(i);
-    for (int k = 0; k < 2; ++k) {
-      if (name == kKindNames[k]) {
-        out = k;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      if (name == names[k]) {
+        out = static_cast<int>(k);
         return true;
       }
     }
-    return fail(unknown_variant(name, kKindList));
+    return fail(unknown_variant(name, list));
   }
   // Held values may name the kind by its index.
   if (node.kind == Kind::Unsigned) {
-    if (node.value < 2) {
+    if (node.value < names.size()) {
       out = static_cast<int>(node.value);
       return true;
     }
-    return fail(invalid_value(plain_.found(i), kExpectVariantIndex));
+    return fail(invalid_value(plain_.found(i), index_expected));
   }
   return fail(invalid_type(plain_.found(i), kExpectVariant));
 }
 
-bool Matcher::edit(std::size_t i, std::vector<Edit>& out) {
+bool Matcher::kind(std::size_t i, int& out) { return variant(i, kKindNames, kKindList, kExpectVariantIndex, out); }
+
+bool Matcher::held_kind(std::size_t i, std::string_view expected, std::span<const std::string_view> names,
+                        std::string_view list, std::string_view index_expected, int& out) {
   const Node& node = plain_[i];
-  int k = -1;
+  out = -1;
   if (node.kind == Kind::Object) {
     std::size_t at = i + 1;
     for (std::uint32_t m = 0; m < node.size; ++m) {
       const std::size_t value = at + 1;
       if (plain_.string(at) == kKindKey) {
-        if (k >= 0) return fail(duplicate_field(kKindKey));
-        if (!kind(value, k)) return false;
+        if (out >= 0) return fail(duplicate_field(kKindKey));
+        if (!variant(value, names, list, index_expected, out)) return false;
       }
       at = plain_.next(value);
     }
-    if (k < 0) return fail(missing_field(kKindKey));
-    return edit_fields(k, i, Tag::Held, out);
+    if (out < 0) return fail(missing_field(kKindKey));
+    return true;
   }
   if (node.kind == Kind::Array) {
     if (node.size == 0) return fail(missing_field(kKindKey));
-    if (!kind(i + 1, k)) return false;
-    return edit_fields(k, i, Tag::Held, out);
+    return variant(i + 1, names, list, index_expected, out);
   }
-  return fail(invalid_type(plain_.found(i), kExpectEdit));
+  return fail(invalid_type(plain_.found(i), expected));
+}
+
+bool Matcher::edit(std::size_t i, std::vector<Edit>& out) {
+  int k = -1;
+  if (!held_kind(i, kExpectEdit, kKindNames, kKindList, kExpectVariantIndex, k)) return false;
+  return edit_fields(k, i, Tag::Held, out);
+}
+
+bool Matcher::boolean(std::size_t i, bool& out) {
+  const Node& node = plain_[i];
+  if (node.kind != Kind::True && node.kind != Kind::False) return fail(invalid_type(plain_.found(i), kExpectBool));
+  out = node.kind == Kind::True;
+  return true;
+}
+
+bool Matcher::change(std::size_t i, std::vector<FileChange>& out) {
+  int k = -1;
+  if (!held_kind(i, kExpectChange, kChangeKindNames, kChangeKindList, kExpectChangeIndex, k)) return false;
+  switch (k) {
+    case 0: {
+      EditRequest edit_request;
+      const bool ok = structure(kEditRequestShape, i, Tag::Held, [&](std::size_t f, std::size_t v) {
+        switch (f) {
+          case 0: return string(v, edit_request.path);
+          case 1: return string(v, edit_request.revision);
+          default:
+            return sequence(v, edit_request.edits, [&](std::size_t at, std::vector<Edit>& edits) { return edit(at, edits); });
+        }
+      });
+      if (ok) out.push_back(FileChange{std::move(edit_request)});
+      return ok;
+    }
+    case 1: {
+      CreateRequest create;
+      const bool ok = structure(kCreateRequestShape, i, Tag::Held, [&](std::size_t f, std::size_t v) {
+        switch (f) {
+          case 0: return string(v, create.path);
+          case 1: return string(v, create.text);
+          default: return boolean(v, create.parents);
+        }
+      });
+      if (ok) out.push_back(FileChange{std::move(create)});
+      return ok;
+    }
+    case 2: {
+      MoveRequest move;
+      const bool ok = structure(kMoveRequestShape, i, Tag::Held, [&](std::size_t f, std::size_t v) {
+        switch (f) {
+          case 0: return string(v, move.from);
+          case 1: return string(v, move.to);
+          case 2: return string(v, move.revision);
+          default: return boolean(v, move.parents);
+        }
+      });
+      if (ok) out.push_back(FileChange{std::move(move)});
+      return ok;
+    }
+    default: {
+      RemoveRequest remove;
+      const bool ok = structure(kRemoveRequestShape, i, Tag::Held, [&](std::size_t f, std::size_t v) {
+        return f == 0 ? string(v, remove.path) : string(v, remove.revision);
+      });
+      if (ok) out.push_back(FileChange{std::move(remove)});
+      return ok;
+    }
+  }
 }
 
 // Edit is built from a finished kind: g++ does not let it be default-constructed.

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
+#include <string_view>
+#include <vector>
 
 #include "protocol/decode_messages.h"
 #include "protocol/decode_plain.h"
@@ -30,6 +33,9 @@ class Matcher {
   /// The fields of an edit of kind `kind` (0 lines, 1 replace), an object
   /// or an array; the edit is appended to `out`.
   bool edit_fields(int kind, std::size_t i, Tag tag, std::vector<Edit>& out);
+  /// One change of a change set, an object or an array whose kind is held
+  /// in it; the change is appended to `out`.
+  bool change(std::size_t i, std::vector<FileChange>& out);
 
  private:
   template <class Field>
@@ -37,6 +43,13 @@ class Matcher {
   bool read_spec(std::size_t i, ReadSpec& out);
   bool edit(std::size_t i, std::vector<Edit>& out);
   bool kind(std::size_t i, int& out);
+  /// The name or index of a variant among `names`.
+  bool variant(std::size_t i, std::span<const std::string_view> names, std::string_view list,
+               std::string_view index_expected, int& out);
+  /// The kind held in an object ("kind") or an array (first element).
+  bool held_kind(std::size_t i, std::string_view expected, std::span<const std::string_view> names,
+                 std::string_view list, std::string_view index_expected, int& out);
+  bool boolean(std::size_t i, bool& out);
   bool string(std::size_t i, std::string& out);
   bool usize(std::size_t i, std::uint64_t& out);
   bool optional_usize(std::size_t i, std::optional<std::uint64_t>& out);

@@ -144,6 +144,27 @@ inline constexpr Shape kFindRequestShape{
 inline constexpr std::string_view kOutputNames[] = {"content", "files"};
 inline constexpr std::string_view kOutputList = "`content` or `files`";
 
+// The change-set requests.
+inline constexpr Shape kMoveRequestShape{"struct MoveRequest",
+                                         "one of `from`, `to`, `revision`, `parents`",
+                                         "struct MoveRequest with 4 elements",
+                                         4,
+                                         {"from", "to", "revision", "parents"},
+                                         {Presence::Required, Presence::Required, Presence::Required,
+                                          Presence::Default}};
+inline constexpr Shape kRemoveRequestShape{"struct RemoveRequest",
+                                           "one of `path`, `revision`",
+                                           "struct RemoveRequest with 2 elements",
+                                           2,
+                                           {"path", "revision"},
+                                           {Presence::Required, Presence::Required}};
+inline constexpr Shape kChangeSetShape{"struct ChangeSetRequest", "`changes`",
+                                       "struct ChangeSetRequest with 1 element", 1, {"changes"}, {Presence::Required}};
+inline constexpr std::string_view kChangeKindNames[] = {"edit", "create", "move", "remove"};
+inline constexpr std::string_view kChangeKindList = "one of `edit`, `create`, `move`, `remove`";
+inline constexpr std::string_view kExpectChange = "internally tagged enum FileChange";
+inline constexpr std::string_view kExpectChangeIndex = "variant index 0 <= i < 4";
+
 /// Index of `key` among the shape's fields, or -1.
 int field_index(const Shape& shape, std::string_view key);
 

@@ -101,4 +101,29 @@ struct FindRequest {
   std::optional<std::string> cursor;
 };
 
+/// MoveRequest: renames the regular file `from`, at `revision`, to `to`,
+/// a name that must not exist yet.
+struct MoveRequest {
+  std::string from;
+  std::string to;
+  std::string revision;
+  bool parents = false;  ///< make missing parent directories of `to`
+};
+
+/// RemoveRequest: removes the regular file `path` if it is at `revision`.
+struct RemoveRequest {
+  std::string path;
+  std::string revision;
+};
+
+/// FileChange: one change of a change set.
+struct FileChange {
+  std::variant<EditRequest, CreateRequest, MoveRequest, RemoveRequest> kind;
+};
+
+/// ChangeSetRequest: changes published all together or not at all.
+struct ChangeSetRequest {
+  std::vector<FileChange> changes;
+};
+
 }  // namespace tuvel

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "error/error.h"
+#include "publish/staging.h"
 #include "source/source.h"
 
 namespace tuvel {
@@ -18,6 +19,14 @@ namespace tuvel {
 /// Gives the directory-flush warning.
 Result<std::optional<std::string>> publish(Source& source, std::string_view old_bytes,
                                            std::span<const std::string_view> new_parts);
+/// stage_replacement: the first half of publish: a staging file beside the
+/// source (opened for edit) holding the new content with the source's
+/// permission bits, ACL and extended attributes, on stable storage.
+Result<StagingFile> stage_replacement(const Source& source, std::span<const std::string_view> new_parts);
+/// confirm_revision: the source is still the file opened and its whole
+/// content still has `revision` ("source content changed during edit").
+/// Reads it again from the start.
+Status confirm_revision(Source& source, std::string_view revision);
 /// The same with the new content in one piece.
 Result<std::optional<std::string>> publish(Source& source, std::string_view old_bytes,
                                            std::string_view new_bytes);

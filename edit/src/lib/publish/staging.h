@@ -36,6 +36,9 @@ class StagingFile {
   ~StagingFile();
 
   const std::string& name() const { return name_; }
+  /// keep: the name is left in place when dropped (a committed change set
+  /// whose journal still names it).
+  void keep() { dir_ = -1; }
   int handle() const { return handle_.get(); }
 
  private:

@@ -10,6 +10,7 @@ namespace tuvel {
 
 bool is_staging_name(std::string_view name) {
   constexpr std::string_view kPrefix = ".tuvel-edit-";
+  if (name == JOURNAL_NAME) return true;
   if (!name.starts_with(kPrefix)) return false;
   name.remove_prefix(kPrefix.size());
   const auto digits = [&name] {

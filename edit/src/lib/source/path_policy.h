@@ -15,7 +15,11 @@ namespace tuvel {
 /// is_staging_name: `name` has the form of a staging file, ".tuvel-edit-"
 /// digits "-" digits. Such a file may be another process's half-written
 /// content, so no request may name it and listings leave it out.
+/// The change-set journal (publish/journal.h) falls under the same rule.
 bool is_staging_name(std::string_view name);
+
+/// JOURNAL_NAME: the redo journal of a change set, at the top of the repository.
+inline constexpr std::string_view JOURNAL_NAME = ".tuvel-edit-journal";
 
 /// split_request_path: the components of an accepted path (at least one),
 /// with empty and inner "." components dropped. A last component in the form
