@@ -161,19 +161,19 @@ CallOutcome call_find(const Repo& repo, std::string_view arguments) {
 
 CallOutcome call_move(const Repo& repo, std::string_view arguments) {
   Result<MoveRequest> move = decode_move_request(arguments);
-  if (!move.ok()) return refused(move.error());
+  if (!move.ok()) return failed(move.error());
   return answered(execute_move(repo, *move));
 }
 
 CallOutcome call_remove(const Repo& repo, std::string_view arguments) {
   Result<RemoveRequest> remove = decode_remove_request(arguments);
-  if (!remove.ok()) return refused(remove.error());
+  if (!remove.ok()) return failed(remove.error());
   return answered(execute_remove(repo, *remove));
 }
 
 CallOutcome call_apply_changes(const Repo& repo, std::string_view arguments) {
   Result<ChangeSetRequest> changes = decode_change_set_request(arguments);
-  if (!changes.ok()) return refused(changes.error());
+  if (!changes.ok()) return failed(changes.error());
   return answered(execute_changes(repo, *changes));
 }
 

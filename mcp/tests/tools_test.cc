@@ -90,6 +90,9 @@ TEST(McpTools, ListNamesEveryToolWithItsSchemasAndHints) {
       {"list", "list-request", "list-data", true, false, true},
       {"search", "search-request", "search-data", true, false, true},
       {"find", "find-request", "find-data", true, false, true},
+      {"move", "move-request", "move-data", false, true, false},
+      {"remove", "remove-request", "remove-data", false, true, false},
+      {"apply_changes", "apply-changes-request", "apply-changes-data", false, true, false},
   };
   ASSERT_EQ(tools.size(), std::size(expected));
   for (std::size_t i = 0; i < tools.size(); ++i) {

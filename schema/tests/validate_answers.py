@@ -28,6 +28,9 @@ DATA = {
     "list": "list-data.json",
     "search": "search-data.json",
     "find": "find-data.json",
+    "move": "move-data.json",
+    "remove": "remove-data.json",
+    "apply_changes": "apply-changes-data.json",
 }
 TOOL_FILES = {
     "read": ("read-request.json", "read-data.json"),
@@ -37,6 +40,9 @@ TOOL_FILES = {
     "list": ("list-request.json", "list-data.json"),
     "search": ("search-request.json", "search-data.json"),
     "find": ("find-request.json", "find-data.json"),
+    "move": ("move-request.json", "move-data.json"),
+    "remove": ("remove-request.json", "remove-data.json"),
+    "apply_changes": ("apply-changes-request.json", "apply-changes-data.json"),
 }
 METHODS = {"initialize": "initialize", "ping": "ping", "tools/list": "tools_list", "tools/call": "tools_call"}
 

@@ -43,7 +43,7 @@ test('the Inspector lists the tools as the README shows', () => {
   removeDir(done.demo);
   assert.equal(done.status, 0, done.stderr);
   const { tools } = JSON.parse(done.stdout);
-  assert.deepEqual(tools.map((t) => t.name), ['read', 'preview', 'apply', 'create', 'list', 'search', 'find']);
+  assert.deepEqual(tools.map((t) => t.name), ['read', 'preview', 'apply', 'create', 'list', 'search', 'find', 'move', 'remove', 'apply_changes']);
   // Shortened lines carry a "…"; every other line is real output, in order.
   const real = (done.stderr + done.stdout).split('\n');
   let from = 0;
