@@ -243,7 +243,7 @@ TEST(McpTools, EditArgumentFaultsAreToolErrorsWithTheDecodersMessage) {
 TEST(McpTools, DecoderFaultsAreToolErrorsAndCallFaultsInvalidParams) {
   TempDir dir;
   fill(dir);
-  const std::string unknown = "unknown tool `write`, expected one of `read`, `preview`, `apply`, `create`, `list`, `search`, `find`";
+  const std::string unknown = "unknown tool `write`, expected one of `read`, `preview`, `apply`, `create`, `list`, `search`, `find`, `move`, `remove`, `apply_changes`";
   const struct {
     std::string params;
     std::string answer;
