@@ -23,7 +23,9 @@ constexpr std::string_view kTrailer = "end\n";
 // 64 steps of four paths of at most 4096 bytes stay far below this.
 constexpr std::size_t kMaxJournalBytes = std::size_t{4} * 1024 * 1024;
 
-const std::string kJournal(JOURNAL_NAME);
+// A pointer, not a string object: operations may run before this file's
+// static objects are made. The literal behind JOURNAL_NAME ends with a NUL.
+constexpr const char* kJournal = JOURNAL_NAME.data();
 
 // Fields end with a NUL, which no path holds; a step ends with a line feed.
 std::string encode(std::span<const Step> steps) {
@@ -191,19 +193,19 @@ Status write_journal(const Repo& repo, std::span<const Step> steps, std::optiona
   TUVEL_TRY(const StagingFile staging, reserve_staging_in(root, 0600));
   TUVEL_CHECK(write_staging(staging, encode(steps)));
   TUVEL_CHECK(full_sync(staging.handle()));
-  TUVEL_CHECK(rename_no_replace(root, staging.name(), root, kJournal));
+  TUVEL_CHECK(rename_no_replace(root, staging.name(), root, std::string(JOURNAL_NAME)));
   if (Status flushed = full_sync(root); !flushed && !warning) warning = flushed.error().render();
   return Ok{};
 }
 
 void finish_journal(const Repo& repo, std::optional<std::string>& warning) {
-  (void)::unlinkat(repo.dir.get(), kJournal.c_str(), 0);
+  (void)::unlinkat(repo.dir.get(), kJournal, 0);
   // Gone for good, so a later crash cannot bring back steps done long ago.
   if (Status flushed = full_sync(repo.dir.get()); !flushed && !warning) warning = flushed.error().render();
 }
 
 Status recover_locked(const Repo& repo) {
-  const int fd = ::openat(repo.dir.get(), kJournal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = ::openat(repo.dir.get(), kJournal, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? Status(Ok{}) : Status(Error::os(errno));
   const Fd journal(fd);
   TUVEL_TRY(const std::string text, read_journal(journal.get()));
@@ -220,7 +222,7 @@ Status recover_locked(const Repo& repo) {
 
 Status recover(const Repo& repo) {
   struct stat st {};
-  if (::fstatat(repo.dir.get(), kJournal.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(repo.dir.get(), kJournal, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == ENOENT ? Status(Ok{}) : Status(Error::os(errno));
   }
   TUVEL_TRY(const CommitLock lock, try_commit_lock(repo));
