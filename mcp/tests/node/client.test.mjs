@@ -49,11 +49,14 @@ test('the tool list describes every tool with schemas and annotations', () => {
   const readOnly = { readOnlyHint: true, openWorldHint: false };
   const expected = {
     apply: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false },
+    apply_changes: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false },
     create: { readOnlyHint: false, destructiveHint: false, idempotentHint: false, openWorldHint: false },
     find: readOnly,
     list: readOnly,
+    move: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false },
     preview: readOnly,
     read: readOnly,
+    remove: { readOnlyHint: false, destructiveHint: true, idempotentHint: false, openWorldHint: false },
     search: readOnly,
   };
   const byName = Object.fromEntries(session.tools.map((t) => [t.name, t]));

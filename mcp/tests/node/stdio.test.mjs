@@ -106,7 +106,7 @@ test('a session over raw lines survives malformed input', async () => {
     assert.deepEqual(await ask(server, { jsonrpc: '2.0', id: 'p', method: 'ping' }), { jsonrpc: '2.0', id: 'p', result: {} });
     const list = await ask(server, { jsonrpc: '2.0', id: 7, method: 'tools/list' });
     assert.equal(list.id, 7);
-    assert.equal(list.result.tools.length, 7);
+    assert.equal(list.result.tools.length, 10);
     const read = await ask(server, { jsonrpc: '2.0', id: 8, method: 'tools/call', params: { name: 'read', arguments: { files: [{ path: 'a.txt' }] } } });
     assert.equal(read.id, 8);
     assert.equal(read.result.structuredContent.files[0].text, 'a\n');
