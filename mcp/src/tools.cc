@@ -245,15 +245,13 @@ const std::array<Tool, 10>& tools() {
        "structuredContent.error.code): io_or_request: the arguments were refused (the message names the "
        "field), the glob or the path was refused, or a bound was passed.",
        "find-request", "find-data", true, false, true, call_find},
-}
-
       {"move", "Move a file",
        "Rename a regular file of the repository, only if it still has the revision you read; the new name must not "
        "exist yet (an existing file is never replaced). With parents true, missing directories of to are made. The "
        "file keeps its content, revision and mode. Errors (isError, structuredContent.error.code): stale_revision: "
        "the file changed since you read it, read it again; busy: another writer holds the file, wait a moment and "
-       "retry; concurrent_change: the file changed during the call, read again and retry; io_or_request: a path "
-       "was refused (absolute, '..', leading '.', symbolic link, '.git'), from is missing or not a regular file, to "
+       "retry; concurrent_change: the file changed during the call, read again and retry; io_or_request: the "
+       "arguments were refused (the message names the field), a path was refused (absolute, '..', leading '.', symbolic link, '.git'), from is missing or not a regular file, to "
        "exists (\"File exists (os error 17)\"), a parent directory of to is missing and parents is false, or an "
        "operating-system error; fix the request instead of repeating it.",
        "move-request", "move-data", false, true, false, call_move},
@@ -262,8 +260,8 @@ const std::array<Tool, 10>& tools() {
        "what you have seen). Directories are not removed. Errors (isError, structuredContent.error.code): "
        "stale_revision: the file changed since you read it, read it again and decide again; busy: another writer "
        "holds the file, wait a moment and retry; concurrent_change: the file changed during the call, read again "
-       "and retry; io_or_request: the path was refused (absolute, '..', leading '.', symbolic link, '.git'), is "
-       "missing or is not a regular file, or an operating-system error; fix the request instead of repeating it.",
+       "and retry; io_or_request: the arguments were refused (the message names the field), the path was "
+       "refused (absolute, '..', leading '.', symbolic link, '.git'), is missing or is not a regular file, or an operating-system error; fix the request instead of repeating it.",
        "remove-request", "remove-data", false, true, false, call_remove},
       {"apply_changes", "Apply changes to several files",
        "Apply 1 to 64 changes to different files all together or not at all, including after a crash: each change "
@@ -274,7 +272,8 @@ const std::array<Tool, 10>& tools() {
        "failure ends the set, names the change (\"changes[i] (path): ...\") and leaves every file as it was. The "
        "answer lists every path touched with its new revision (null for a name left empty): use them for the next "
        "edits. Errors (isError, structuredContent.error.code) are those of the single tools; busy also means "
-       "another change set is being published: wait a moment and retry.",
+       "another change set is being published: wait a moment and retry; io_or_request: the arguments were "
+       "refused (the message names the field), or as for the single tools.",
        "apply-changes-request", "apply-changes-data", false, true, false, call_apply_changes},
   }};
   return table;
