@@ -215,8 +215,9 @@ Error placed(Error error, bool context, std::size_t index, std::string_view path
   return error;
 }
 
-Result<Published> run_set(const Repo& repo, std::span<const FileChange> changes, bool context) {
-  if (changes.empty() || changes.size() > MAX_CHANGES) return Error::plain("apply_changes accepts 1..64 changes");
+/// Every change checked and staged, in order; the first failure ends the set
+/// with nothing published.
+Result<Published> prepare_all(const Repo& repo, std::span<const FileChange> changes, bool context) {
   Published set;
   std::set<std::string> names;
   for (std::size_t i = 0; i < changes.size(); ++i) {
@@ -232,6 +233,42 @@ Result<Published> run_set(const Repo& repo, std::span<const FileChange> changes,
     if (!prepared.ok()) return fail(std::move(prepared).error());
     set.changes.push_back(std::move(prepared).value());
   }
+  return set;
+}
+
+/// After the commit point: the steps, then the directory flushes. A step that
+/// fails leaves the journal and the staging files it names for recovery.
+Status publish_steps(const Repo& repo, Published& set, const std::vector<Planned>& planned, bool journaled,
+                     bool context) {
+  for (auto& prepared : set.changes) {
+    prepared->made.keep();
+    if (prepared->created) prepared->created->made.keep();
+  }
+  DirectoryFlushes flushes;
+  std::optional<Error> unfinished;
+  for (const Planned& p : planned) {
+    Status done = run_step(p.step, p.from, p.to);
+    if (!done && !unfinished) unfinished = placed(std::move(done).error(), context, p.change, set.changes[p.change]->path);
+    flushes.add(p.from);
+    flushes.add(p.to);
+  }
+  if (unfinished && journaled) {
+    for (auto& prepared : set.changes) {
+      if (prepared->staging) prepared->staging->keep();
+      if (prepared->created && prepared->created->staging) prepared->created->staging->keep();
+    }
+    return Error::plain("change set committed but not finished (" + unfinished->render() +
+                        "); the next operation on the repository finishes it");
+  }
+  if (unfinished) return std::move(*unfinished);
+  flushes.flush(set.warning);
+  if (journaled) finish_journal(repo, set.warning);
+  return Ok{};
+}
+
+Result<Published> run_set(const Repo& repo, std::span<const FileChange> changes, bool context) {
+  if (changes.empty() || changes.size() > MAX_CHANGES) return Error::plain("apply_changes accepts 1..64 changes");
+  TUVEL_TRY(Published set, prepare_all(repo, changes, context));
 
   std::vector<Planned> planned;
   for (std::size_t i = 0; i < set.changes.size(); ++i) {
@@ -261,31 +298,7 @@ Result<Published> run_set(const Repo& repo, std::span<const FileChange> changes,
   }
 
   // Committed: from here on the set is published, now or by recovery.
-  for (auto& prepared : set.changes) {
-    prepared->made.keep();
-    if (prepared->created) prepared->created->made.keep();
-  }
-  DirectoryFlushes flushes;
-  std::optional<Error> unfinished;
-  for (const Planned& p : planned) {
-    Status done = run_step(p.step, p.from, p.to);
-    if (!done && !unfinished) unfinished = placed(std::move(done).error(), context, p.change, set.changes[p.change]->path);
-    flushes.add(p.from);
-    flushes.add(p.to);
-  }
-  if (unfinished && journaled) {
-    // The journal stays, and so do the staging files it names: the next
-    // operation on the repository finishes the set.
-    for (auto& prepared : set.changes) {
-      if (prepared->staging) prepared->staging->keep();
-      if (prepared->created && prepared->created->staging) prepared->created->staging->keep();
-    }
-    return Error::plain("change set committed but not finished (" + unfinished->render() +
-                        "); the next operation on the repository finishes it");
-  }
-  if (unfinished) return std::move(*unfinished);
-  flushes.flush(set.warning);
-  if (journaled) finish_journal(repo, set.warning);
+  TUVEL_CHECK(publish_steps(repo, set, planned, journaled, context));
   return set;
 }
 
