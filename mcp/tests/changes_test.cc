@@ -292,6 +292,10 @@ void expect_whole(const TempDir& dir, const std::vector<std::string>& markers, b
 }
 
 TEST(Changes, ASetCommittedButCutShortIsFinishedByTheNextReadOfTuvelEdit) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizer's runtime comes before the fault library, so its renames are not faulted.
+  GTEST_SKIP() << "fault injection of renameat does not reach a sanitizer build";
+#endif
   TempDir dir;
   for (int f = 0; f < kFiles; ++f) dir.write("f" + std::to_string(f) + ".txt", file_text("old"));
   // Every rename over a file fails after the commit point: the set stays committed.
